@@ -1,0 +1,66 @@
+// zel-restarter: watches one Quorvank-LT worker and starts it again through its start script
+// when it has been missing on three consecutive scans.
+#include "app/settings.h"
+#include "log/log.h"
+#include "platform/platform.h"
+#include "watch/loop.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace {
+
+// Exit statuses: a usage error is told apart so that a service manager need not retry it.
+constexpr int exitFailure = 1;
+constexpr int exitUsage = 2;
+
+const char usageText[] =
+    "Usage: zel-restarter [--instance N] [--interval SECONDS] [--run SCRIPT]\n"
+    "\n"
+    "Watches the worker Quorvank-LT.exe (Quorvank-LT-N.exe with --instance N) and, when it has\n"
+    "been missing on three consecutive scans, starts it again through SCRIPT.\n"
+    "\n"
+    "  --instance N        watch instance N (numbers above 0; default: the un-numbered one)\n"
+    "  --interval SECONDS  seconds between two scans (numbers above 0; default 10)\n"
+    "  --run SCRIPT        start script, more than 4 characters (default start.bat)\n"
+    "  -h, --help          show this text and exit\n"
+    "  --version           show the version and exit\n"
+    "\n"
+    "Events go to the console and to Zel-Restarter.log (Zel-Restarter-N.log) in the\n"
+    "working directory. Exit status: 1 on a failure, 2 on a usage error.\n";
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    prepareStandardStreams();
+    WatchSettings settings;
+    const CommandLineResult commandLine = parseCommandLine(argc, argv, settings);
+    switch (commandLine.action) {
+        case CommandLineAction::ShowHelp:
+            std::fputs(usageText, stdout);
+            return 0;
+        case CommandLineAction::ShowVersion:
+            std::puts("zel-restarter " ZEL_VERSION);
+            return 0;
+        case CommandLineAction::MissingValue:
+            std::fputs(commandLine.message, stdout);
+            return exitUsage;
+        case CommandLineAction::Run:
+            break;
+    }
+
+    logFileOpen = openLogFile(settings.instance);
+    if (!fileExists(settings.scriptPath)) {
+        std::printf("File %s does not exist\n", settings.scriptPath.c_str());
+        return exitFailure;
+    }
+    std::printf("==========Quorvank Restarter==========\n\n");
+    std::printf("Instance:\t%s\n", settings.processName.c_str());
+    std::printf("Run:\t\t%s\n", settings.scriptPath.c_str());
+    std::printf("Interval:\t%" PRId64 " seconds\n", settings.intervalSeconds);
+    std::printf("\n\n");
+    std::fflush(stdout);
+    sleepMilliseconds(2000);
+    logMessage("Starting timer");
+    return runWatchLoop(settings);
+}

@@ -1,0 +1,90 @@
+#include "app/settings.h"
+
+#include <cstdlib>
+#include <cstring>
+
+std::int32_t parseNumber(const char* text) {
+    // long is 32 bits on Windows and 64 on Linux: clamp so both saturate alike.
+    const long value = std::strtol(text, nullptr, 10);
+    if (value > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (value < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+std::string deriveProcessName(std::int32_t instance) {
+    std::string name = workerBaseName;
+    if (instance > 0) {
+        name += "-" + std::to_string(instance);
+    }
+    return name + ".exe";
+}
+
+namespace {
+
+enum class Option { Instance, Interval, Run };
+
+struct OptionInfo {
+    const char* name;
+    Option option;
+    const char* missingValueMessage;
+};
+
+const OptionInfo options[] = {
+    {"--instance", Option::Instance, "No value set for 'instance' parameter"},
+    {"--interval", Option::Interval, "No value set for 'interval' parameter"},
+    {"--run", Option::Run, "No value set for 'script' parameter"},
+};
+
+const OptionInfo* findOption(const char* argument) {
+    for (const OptionInfo& info : options) {
+        if (std::strcmp(argument, info.name) == 0) {
+            return &info;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+CommandLineResult parseCommandLine(int argc, const char* const argv[], WatchSettings& settings) {
+    CommandLineResult result;
+    for (int index = 1; index < argc; ++index) {
+        const char* argument = argv[index];
+        if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+            result.action = CommandLineAction::ShowHelp;
+            return result;
+        }
+        if (std::strcmp(argument, "--version") == 0) {
+            result.action = CommandLineAction::ShowVersion;
+            return result;
+        }
+        const OptionInfo* info = findOption(argument);
+        if (info == nullptr) {
+            continue;  // unrecognised arguments are skipped
+        }
+        // The next argument is the value, even when it looks like an option itself.
+        if (++index >= argc) {
+            result.action = CommandLineAction::MissingValue;
+            result.message = info->missingValueMessage;
+            return result;
+        }
+        const char* value = argv[index];
+        if (info->option == Option::Run) {
+            if (std::strlen(value) > 4) {
+                settings.scriptPath = value;
+            }
+        } else if (parseNumber(value) > 0) {
+            if (info->option == Option::Instance) {
+                settings.instance = parseNumber(value);
+            } else {
+                settings.intervalSeconds = parseNumber(value);
+            }
+        }
+    }
+    settings.processName = deriveProcessName(settings.instance);
+    return result;
+}

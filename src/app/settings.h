@@ -1,0 +1,31 @@
+// The run's settings and the command line that sets them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The worker's image base name; the command line cannot change it.
+constexpr const char* workerBaseName = "Quorvank-LT";
+
+struct WatchSettings {
+    std::string processName;  // derived from instance, never given directly
+    std::string scriptPath = "start.bat";
+    std::int32_t instance = 0;
+    std::int64_t intervalSeconds = 10;
+};
+
+enum class CommandLineAction { Run, ShowHelp, ShowVersion, MissingValue };
+
+struct CommandLineResult {
+    CommandLineAction action = CommandLineAction::Run;
+    const char* message = nullptr;  // for MissingValue: printed as is, without a newline
+};
+
+// strtol in base 10 without an end pointer, saturated to the 32-bit range.
+std::int32_t parseNumber(const char* text);
+
+// "Quorvank-LT.exe", or "Quorvank-LT-<n>.exe" for an instance above 0.
+std::string deriveProcessName(std::int32_t instance);
+
+// Scans the arguments after the program name into settings and derives processName.
+CommandLineResult parseCommandLine(int argc, const char* const argv[], WatchSettings& settings);

@@ -1,0 +1,46 @@
+// Every operating-system operation the watchdog uses. The rest of the program reaches the
+// system only through these functions; one implementation file per platform provides them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+using ProcessId = std::uint32_t;
+
+// Replaces ids with the identifiers of all running processes, in the order the system lists
+// them. Never truncated. False when no process list can be taken.
+bool listProcessIds(std::vector<ProcessId>& ids);
+
+// Writes the base name of the process's executable image ("Quorvank-LT.exe") into name, a
+// buffer of size bytes, zero-terminated. False, with name untouched, when the process cannot be
+// opened or its image cannot be read (another user's process, a kernel thread, a zombie).
+bool readImageBaseName(ProcessId processId, char* name, std::size_t size);
+
+// True when the file-status query succeeds for path; directories count as present.
+bool fileExists(const std::string& path);
+
+// Starts the script detached: returns at once without waiting for it. The script gets no
+// descriptor or handle of ours and is not stopped by a Ctrl+C aimed at the watchdog's console.
+// True when the system accepted the start; what the script does afterwards is not known here.
+bool startScriptDetached(const std::string& path);
+
+// Blocks the calling thread for the given time; counts far beyond 32 bits are fine.
+void sleepMilliseconds(std::uint64_t milliseconds);
+
+// Calendar time in seconds.
+std::int64_t currentTime();
+
+// Broken-down local time of a calendar time, into a record owned by the caller (re-entrant).
+bool toLocalTime(std::int64_t time, std::tm& local);
+
+// Opens a file for appending in binary mode, created when missing, not inherited by the
+// programs we start. Null when it cannot be opened.
+std::FILE* openAppendFile(const char* name);
+
+// Prepares the process's standard streams: a console or pipe that goes away must not end the
+// watchdog, and standard output stays a text stream.
+void prepareStandardStreams();

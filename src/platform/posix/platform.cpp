@@ -1,0 +1,184 @@
+// Linux implementation of the platform operations.
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace {
+
+// /proc, opened by the latest listProcessIds; image names are read relative to it, so one scan
+// costs one open of /proc and one readlinkat per process examined.
+int procFd = -1;
+
+const char deletedSuffix[] = " (deleted)";
+
+}  // namespace
+
+bool listProcessIds(std::vector<ProcessId>& ids) {
+    ids.clear();
+    if (procFd >= 0) {
+        close(procFd);
+    }
+    procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (procFd < 0) {
+        return false;
+    }
+    alignas(8) char entries[32768];
+    for (;;) {
+        ssize_t count = getdents64(procFd, entries, sizeof entries);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return false;
+        }
+        if (count == 0) {
+            return true;
+        }
+        for (ssize_t offset = 0; offset < count;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(entries + offset);
+            offset += entry->d_reclen;
+            // Process directories are the entries whose name is a decimal number.
+            std::uint64_t id = 0;
+            const char* c = entry->d_name;
+            for (; *c >= '0' && *c <= '9' && id <= UINT32_MAX; ++c) {
+                id = id * 10 + static_cast<unsigned>(*c - '0');
+            }
+            if (*c == '\0' && c != entry->d_name && id <= UINT32_MAX) {
+                ids.push_back(static_cast<ProcessId>(id));
+            }
+        }
+    }
+}
+
+bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
+    char link[32];
+    char target[PATH_MAX];
+    ssize_t length;
+    if (procFd >= 0) {
+        std::snprintf(link, sizeof link, "%u/exe", processId);
+        length = readlinkat(procFd, link, target, sizeof target);
+    } else {
+        std::snprintf(link, sizeof link, "/proc/%u/exe", processId);
+        length = readlink(link, target, sizeof target);
+    }
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target || size == 0) {
+        return false;
+    }
+    // A running program whose file was removed or replaced shows as "<path> (deleted)".
+    const std::size_t suffixLength = sizeof deletedSuffix - 1;
+    if (static_cast<std::size_t>(length) > suffixLength &&
+        std::memcmp(target + length - suffixLength, deletedSuffix, suffixLength) == 0) {
+        length -= static_cast<ssize_t>(suffixLength);
+    }
+    const char* end = target + length;
+    const char* base = end;
+    while (base > target && base[-1] != '/') {
+        --base;
+    }
+    std::size_t baseLength = static_cast<std::size_t>(end - base);
+    if (baseLength >= size) {
+        baseLength = size - 1;
+    }
+    std::memcpy(name, base, baseLength);
+    name[baseLength] = '\0';
+    return true;
+}
+
+bool fileExists(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0;
+}
+
+namespace {
+
+// Runs in the forked grandchild: a clean signal state, stdin from /dev/null, then the script.
+[[noreturn]] void execScript(const char* const direct[], const char* const viaShell[]) {
+    struct sigaction defaultAction;
+    std::memset(&defaultAction, 0, sizeof defaultAction);
+    defaultAction.sa_handler = SIG_DFL;
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        sigaction(signalNumber, &defaultAction, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    int devNull = open("/dev/null", O_RDONLY);
+    if (devNull > 0) {
+        dup2(devNull, 0);
+        close(devNull);
+    }
+    execv(direct[0], const_cast<char* const*>(direct));
+    // Not executable, or no #! line: let the shell read it, as it would from a terminal.
+    if (errno == EACCES || errno == ENOEXEC) {
+        execv(viaShell[0], const_cast<char* const*>(viaShell));
+    }
+    _exit(127);
+}
+
+}  // namespace
+
+bool startScriptDetached(const std::string& path) {
+    // Everything the child needs is prepared before fork; after it only system calls run.
+    const char* const direct[] = {path.c_str(), nullptr};
+    const char* const viaShell[] = {"/bin/sh", "--", path.c_str(), nullptr};
+    pid_t child = fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        // A new session keeps the terminal's Ctrl+C and hang-up away from the worker; the
+        // intermediate child exits at once, so the script is adopted by init and never
+        // becomes our zombie.
+        if (setsid() < 0) {
+            _exit(127);
+        }
+        pid_t grandchild = fork();
+        if (grandchild == 0) {
+            execScript(direct, viaShell);
+        }
+        _exit(grandchild < 0 ? 127 : 0);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void sleepMilliseconds(std::uint64_t milliseconds) {
+    struct timespec remaining;
+    remaining.tv_sec = static_cast<time_t>(milliseconds / 1000);
+    remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&remaining, &remaining) < 0 && errno == EINTR) {
+    }
+}
+
+std::int64_t currentTime() {
+    return static_cast<std::int64_t>(time(nullptr));
+}
+
+bool toLocalTime(std::int64_t time, std::tm& local) {
+    const time_t value = static_cast<time_t>(time);
+    return localtime_r(&value, &local) != nullptr;
+}
+
+std::FILE* openAppendFile(const char* name) {
+    // "e": close-on-exec, so the started script never holds the log file.
+    return std::fopen(name, "ab+e");
+}
+
+void prepareStandardStreams() {
+    // A console or pipe reader that has gone away gives EPIPE on write instead of killing us.
+    signal(SIGPIPE, SIG_IGN);
+}

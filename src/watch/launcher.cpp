@@ -1,0 +1,15 @@
+#include "watch/launcher.h"
+
+#include "watch/ops.h"
+
+#include <cstdio>
+
+bool startScript(const std::string& scriptPath) {
+    if (scriptPath.size() <= 4 || !watchOps.fileExists(scriptPath)) {
+        std::printf("File %s does not exist.\n", scriptPath.c_str());
+        std::fflush(stdout);
+        return false;
+    }
+    watchOps.startScriptDetached(scriptPath);
+    return true;
+}

@@ -1,0 +1,15 @@
+// The platform operations the watch code calls, reached through one table so that tests can put
+// fakes in their place. Points at the real platform functions unless a test swaps them.
+#pragma once
+
+#include "platform/platform.h"
+
+struct WatchOps {
+    bool (*listProcessIds)(std::vector<ProcessId>& ids);
+    bool (*readImageBaseName)(ProcessId processId, char* name, std::size_t size);
+    bool (*fileExists)(const std::string& path);
+    bool (*startScriptDetached)(const std::string& path);
+    void (*sleepMilliseconds)(std::uint64_t milliseconds);
+};
+
+extern WatchOps watchOps;

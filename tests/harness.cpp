@@ -1,0 +1,178 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+void pause(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// Whether pid still runs a program from our test directory (guards against PID reuse).
+bool runsFrom(pid_t pid, const std::string& directory) {
+    char target[4096];
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+    return length > 0 && std::string(target, length).rfind(directory, 0) == 0;
+}
+
+}  // namespace
+
+int countOf(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+void EndToEnd::SetUp() {
+    char name[] = "/tmp/zel-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    directory = name;
+    // PIDs of live processes are unique, so this number is ours for the test's lifetime.
+    instance = static_cast<int>(getpid());
+    workerName = "Quorvank-LT-" + std::to_string(instance) + ".exe";
+    logName = "Zel-Restarter-" + std::to_string(instance) + ".log";
+}
+
+void EndToEnd::TearDown() {
+    if (watchdog > 0) {
+        kill(watchdog, SIGKILL);
+        waitpid(watchdog, nullptr, 0);
+    }
+    for (pid_t pid : workers) {
+        killWorker(pid);
+    }
+    for (pid_t pid : launchedWorkers()) {
+        if (runsFrom(pid, directory)) {
+            kill(pid, SIGKILL);
+        }
+    }
+    std::system(("rm -rf '" + directory + "'").c_str());
+}
+
+std::string EndToEnd::path(const std::string& name) const {
+    return directory + "/" + name;
+}
+
+void EndToEnd::writeFile(const std::string& name, const std::string& content, bool executable) {
+    std::ofstream(path(name), std::ios::binary) << content;
+    chmod(path(name).c_str(), executable ? 0755 : 0644);
+}
+
+std::string EndToEnd::readFile(const std::string& name) const {
+    std::ifstream file(path(name), std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+bool EndToEnd::exists(const std::string& name) const {
+    return access(path(name).c_str(), F_OK) == 0;
+}
+
+void EndToEnd::installWorker(const std::string& name) {
+    std::ifstream sleepProgram("/bin/sleep", std::ios::binary);
+    std::ofstream(path(name), std::ios::binary) << sleepProgram.rdbuf();
+    chmod(path(name).c_str(), 0755);
+}
+
+pid_t EndToEnd::startWorker(const std::string& name) {
+    const std::string program = path(name);
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl(program.c_str(), program.c_str(), "600", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    workers.push_back(pid);
+    for (int i = 0; i < 100 && !runsFrom(pid, directory); ++i) {
+        pause(10);  // until exec has replaced the forked copy of the test
+    }
+    return pid;
+}
+
+void EndToEnd::killWorker(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+void EndToEnd::writeStartScript(const std::string& name, const std::string& worker) {
+    writeFile(name,
+              "#!/bin/sh\necho $$ >> '" + path("workers.pid") + "'\nexec '" + path(worker) +
+                  "' 600\n",
+              true);
+}
+
+std::vector<pid_t> EndToEnd::launchedWorkers() const {
+    std::vector<pid_t> pids;
+    std::istringstream lines(readFile("workers.pid"));
+    for (pid_t pid; lines >> pid;) {
+        pids.push_back(pid);
+    }
+    return pids;
+}
+
+void EndToEnd::startWatchdog(const std::vector<std::string>& arguments) {
+    const std::string outputPath = path("out.txt");
+    std::vector<const char*> argv = {ZEL_BINARY};
+    for (const std::string& argument : arguments) {
+        argv.push_back(argument.c_str());
+    }
+    argv.push_back(nullptr);
+    watchdog = fork();
+    if (watchdog == 0) {
+        int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int in = open("/dev/null", O_RDONLY);
+        if (out < 0 || in < 0 || dup2(out, 1) < 0 || dup2(in, 0) < 0 ||
+            chdir(directory.c_str()) != 0) {
+            _exit(126);
+        }
+        execv(argv[0], const_cast<char* const*>(argv.data()));
+        _exit(127);
+    }
+}
+
+int EndToEnd::waitExit(int timeoutMs) {
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        int status = 0;
+        if (waitpid(watchdog, &status, WNOHANG) == watchdog) {
+            watchdog = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        pause(20);
+    }
+    return -1;
+}
+
+bool EndToEnd::waitForOutput(const std::string& text, int count, int timeoutMs) {
+    for (int waited = 0; waited <= timeoutMs; waited += 50) {
+        if (countOf(output(), text) >= count) {
+            return true;
+        }
+        pause(50);
+    }
+    ADD_FAILURE() << "no \"" << text << "\" x" << count << " in:\n" << output();
+    return false;
+}
+
+std::vector<std::string> EndToEnd::events(const std::string& text) const {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (line.size() > 22 && line[0] == '[' && line.compare(20, 2, "] ") == 0) {
+            lines.push_back(line.substr(22));
+        }
+    }
+    return lines;
+}
