@@ -21,7 +21,9 @@ TEST_F(EndToEnd, StartUpErrorsExitNonZeroWithExactMessages) {
         {{"--interval"}, 2, "No value set for 'interval' parameter", nullptr},
         {{"--instance", "4", "--run"}, 2, "No value set for 'script' parameter", nullptr},
         {{}, 1, "File start.bat does not exist\n", "Zel-Restarter.log"},
-        {{"--instance", "4", "--run", "gone.sh"}, 1, "File gone.sh does not exist\n",
+        {{"--instance", "4", "--run", "gone.sh"},
+         1,
+         "File gone.sh does not exist\n",
          "Zel-Restarter-4.log"},
     };
     for (const auto& c : cases) {
@@ -29,7 +31,8 @@ TEST_F(EndToEnd, StartUpErrorsExitNonZeroWithExactMessages) {
         startWatchdog(c.arguments);
         EXPECT_EQ(waitExit(), c.status) << c.output;
         EXPECT_EQ(output(), c.output);
-        EXPECT_EQ(exists("Zel-Restarter.log") || exists("Zel-Restarter-4.log"), c.logFile != nullptr);
+        EXPECT_EQ(exists("Zel-Restarter.log") || exists("Zel-Restarter-4.log"),
+                  c.logFile != nullptr);
         if (c.logFile != nullptr) {
             EXPECT_TRUE(exists(c.logFile));
             EXPECT_EQ(readFile(c.logFile), "");
@@ -43,17 +46,28 @@ TEST_F(EndToEnd, StartUpErrorsExitNonZeroWithExactMessages) {
     EXPECT_EQ(output().rfind("Usage: zel-restarter", 0), 0u);
 }
 
+TEST_F(EndToEnd, ClosedStandardOutputStaysOutOfTheLogFile) {
+    writeFile("start.sh", "exit 0\n");
+    const std::string command = "cd '" + directory + "' && timeout 3 " + ZEL_BINARY +
+                                " --instance " + std::to_string(instance) +
+                                " --interval 1 --run start.sh >&- 2>&-";
+    EXPECT_NE(std::system(command.c_str()), -1);
+    EXPECT_EQ(events(readFile(logName)), Events{"Starting timer"});
+    EXPECT_EQ(readFile(logName).size(), 37u);
+}
+
 TEST_F(EndToEnd, AbsentWorkerIsStartedTwoIntervalsAfterStartingTimer) {
     installWorker(workerName);
     writeStartScript("start.sh", workerName);
     startWatchdog({"--instance", std::to_string(instance), "--interval", "1", "--run", "start.sh"});
     ASSERT_TRUE(waitForOutput("is running"));
-    const std::string banner = "==========Quorvank Restarter==========\n\nInstance:\t" + workerName +
-                               "\nRun:\t\tstart.sh\nInterval:\t1 seconds\n\n\n";
+    const std::string banner = "==========Quorvank Restarter==========\n\nInstance:\t" +
+                               workerName + "\nRun:\t\tstart.sh\nInterval:\t1 seconds\n\n\n";
     const std::string out = output();
     EXPECT_EQ(out.substr(0, banner.size()), banner);
-    EXPECT_EQ(events(out), (Events{"Starting timer", workerName + " not running - starting start.sh",
-                                   workerName + " is running"}));
+    EXPECT_EQ(events(out),
+              (Events{"Starting timer", workerName + " not running - starting start.sh",
+                      workerName + " is running"}));
     // The log file holds the same event lines, without the banner.
     EXPECT_EQ(readFile(logName), out.substr(banner.size()));
     // Scans at 0, 1 and 2 seconds after "Starting timer": the third one starts the script.
@@ -101,7 +115,8 @@ TEST_F(EndToEnd, WorkerDiffersOnlyInLetterCaseIsNotFound) {
 TEST_F(EndToEnd, ScriptPathWithBlankRunsThatScript) {
     installWorker(workerName);
     writeStartScript("my script.sh", workerName);
-    startWatchdog({"--instance", std::to_string(instance), "--interval", "1", "--run", "my script.sh"});
+    startWatchdog(
+        {"--instance", std::to_string(instance), "--interval", "1", "--run", "my script.sh"});
     ASSERT_TRUE(waitForOutput(workerName + " is running"));
     EXPECT_EQ(launchedWorkers().size(), 1u);
 }
@@ -126,7 +141,8 @@ TEST_F(EndToEnd, ScriptIsDetachedAndRestartsLeaveNoZombies) {
               "ls -l /proc/$$/fd > fds.txt\n"
               "cut -d' ' -f6 /proc/$$/stat > session.txt\n"
               "echo launch >> launches.txt\n");
-    startWatchdog({"--instance", std::to_string(instance), "--interval", "1", "--run", "probe script"});
+    startWatchdog(
+        {"--instance", std::to_string(instance), "--interval", "1", "--run", "probe script"});
     ASSERT_TRUE(waitForOutput("not running - starting", 3));
     sleep(1);
     EXPECT_EQ(countOf(readFile("launches.txt"), "launch"), 3);
@@ -135,8 +151,8 @@ TEST_F(EndToEnd, ScriptIsDetachedAndRestartsLeaveNoZombies) {
     EXPECT_NE(fds.find(" 0 -> /dev/null"), std::string::npos) << fds;
     EXPECT_NE(std::stoi(readFile("session.txt")), getsid(watchdog));
     // No process is left as a child of the watchdog, zombie or not.
-    const std::string children = "/proc/" + std::to_string(watchdog) + "/task/" +
-                                 std::to_string(watchdog) + "/children";
+    const std::string children =
+        "/proc/" + std::to_string(watchdog) + "/task/" + std::to_string(watchdog) + "/children";
     std::ifstream list(children);
     std::string child;
     EXPECT_FALSE(static_cast<bool>(list >> child)) << "child " << child;

@@ -108,10 +108,10 @@ void EndToEnd::killWorker(pid_t pid) {
 }
 
 void EndToEnd::writeStartScript(const std::string& name, const std::string& worker) {
-    writeFile(name,
-              "#!/bin/sh\necho $$ >> '" + path("workers.pid") + "'\nexec '" + path(worker) +
-                  "' 600\n",
-              true);
+    writeFile(
+        name,
+        "#!/bin/sh\necho $$ >> '" + path("workers.pid") + "'\nexec '" + path(worker) + "' 600\n",
+        true);
 }
 
 std::vector<pid_t> EndToEnd::launchedWorkers() const {

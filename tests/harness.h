@@ -36,7 +36,9 @@ protected:
     int waitExit(int timeoutMs = 10000);
     // Waits until the watchdog's output holds text at least count times.
     bool waitForOutput(const std::string& text, int count = 1, int timeoutMs = 15000);
-    std::string output() const { return readFile("out.txt"); }
+    std::string output() const {
+        return readFile("out.txt");
+    }
     // The timestamped lines of the output, prefix removed.
     std::vector<std::string> events(const std::string& text) const;
 

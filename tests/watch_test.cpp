@@ -85,7 +85,9 @@ bool contains(const std::string& text, const char* part) {
 }
 
 TEST_F(Watch, ProbeMatchesWholeNameByteForByte) {
-    fake.images = {{1, "Quorvank-LT-7.exe"}, {2, "quorvank-lt-7.exe"}, {3, "Quorvank-LT-7.exe "},
+    fake.images = {{1, "Quorvank-LT-7.exe"},
+                   {2, "quorvank-lt-7.exe"},
+                   {3, "Quorvank-LT-7.exe "},
                    {4, "Quorvank-LT-7"}};
     EXPECT_TRUE(isProcessRunning("Quorvank-LT-7.exe", 1));
     EXPECT_FALSE(isProcessRunning("Quorvank-LT-7.exe", 2));
@@ -179,7 +181,8 @@ TEST_F(Watch, LoopStopsWhenListOrScriptIsGoneAndSleepsAfterEveryCycle) {
         cycle(false);
     }
     const std::string output = cycle(false, false);
-    EXPECT_TRUE(contains(output, "not running - starting start.sh\nFile start.sh does not exist.\n"));
+    EXPECT_TRUE(
+        contains(output, "not running - starting start.sh\nFile start.sh does not exist.\n"));
 
     fake = FakeSystem();
     fake.listFails = true;

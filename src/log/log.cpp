@@ -31,11 +31,12 @@ void writeLogFile(const char* line) {
 
 const char* buildLogLine(char (&buffer)[logLineBufferSize], std::string& longLine,
                          const std::tm& when, const char* format, std::va_list arguments) {
-    const std::size_t prefixLength = std::strftime(buffer, sizeof buffer, "[%Y-%m-%d %H:%M:%S] ", &when);
+    const std::size_t prefixLength =
+        std::strftime(buffer, sizeof buffer, "[%Y-%m-%d %H:%M:%S] ", &when);
     std::va_list retry;
     va_copy(retry, arguments);
-    const int messageLength = std::vsnprintf(buffer + prefixLength, sizeof buffer - prefixLength,
-                                             format, arguments);
+    const int messageLength =
+        std::vsnprintf(buffer + prefixLength, sizeof buffer - prefixLength, format, arguments);
     if (messageLength < 0) {
         // An encoding error in the message: keep the prefix so the event still shows.
         buffer[prefixLength] = '\0';

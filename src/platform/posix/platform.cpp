@@ -179,6 +179,13 @@ std::FILE* openAppendFile(const char* name) {
 }
 
 void prepareStandardStreams() {
+    // Started with a standard descriptor closed, the next file we open would take its number
+    // and console output would land in it (the log file, say): hold them with /dev/null.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        }
+    }
     // A console or pipe reader that has gone away gives EPIPE on write instead of killing us.
     signal(SIGPIPE, SIG_IGN);
 }
