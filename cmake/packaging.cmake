@@ -36,9 +36,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION admin)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The summary above becomes the first line; this is the long description under it.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-      "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-zel-restarter runs beside one Quorvank-LT worker (Quorvank-LT.exe or a numbered
+      "zel-restarter runs beside one Quorvank-LT worker (Quorvank-LT.exe or a numbered
 instance Quorvank-LT-<n>.exe), looks for it in the process list at a fixed
 interval and, when it has been missing on three consecutive scans, starts it
 again through a start script. Every event is written as a timestamped line to
