@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -43,6 +44,10 @@ const WatchOps fakeOps = {
         return true;
     },
     [](std::uint64_t) { ++fake.sleeps; },
+    [](ProcessId id, bool& listed) {
+        listed = std::find(fake.ids.begin(), fake.ids.end(), id) != fake.ids.end();
+        return !fake.listFails;
+    },
 };
 
 class Watch : public testing::Test {
@@ -85,7 +90,9 @@ bool contains(const std::string& text, const char* part) {
 }
 
 TEST_F(Watch, ProbeMatchesWholeNameByteForByte) {
-    fake.images = {{1, "Quorvank-LT-7.exe"}, {2, "quorvank-lt-7.exe"}, {3, "Quorvank-LT-7.exe "},
+    fake.images = {{1, "Quorvank-LT-7.exe"},
+                   {2, "quorvank-lt-7.exe"},
+                   {3, "Quorvank-LT-7.exe "},
                    {4, "Quorvank-LT-7"}};
     EXPECT_TRUE(isProcessRunning("Quorvank-LT-7.exe", 1));
     EXPECT_FALSE(isProcessRunning("Quorvank-LT-7.exe", 2));
@@ -142,6 +149,11 @@ TEST_F(Watch, RememberedWorkerIsConfirmedFirstButNeverTrustedBlindly) {
     EXPECT_TRUE(found);
     EXPECT_EQ(fake.opened.back(), 4950u);
 
+    fake.listFails = true;  // the list cannot be taken: no verdict, even for the known worker
+    EXPECT_FALSE(scan(found));
+    EXPECT_TRUE(fake.opened.empty());
+    fake.listFails = false;
+
     fake.ids = {200, 300};  // gone from the list: not even opened
     fake.images = {{4950, "Quorvank-LT-7.exe"}};
     EXPECT_TRUE(scan(found));
@@ -179,7 +191,8 @@ TEST_F(Watch, LoopStopsWhenListOrScriptIsGoneAndSleepsAfterEveryCycle) {
         cycle(false);
     }
     const std::string output = cycle(false, false);
-    EXPECT_TRUE(contains(output, "not running - starting start.sh\nFile start.sh does not exist.\n"));
+    EXPECT_TRUE(
+        contains(output, "not running - starting start.sh\nFile start.sh does not exist.\n"));
 
     fake = FakeSystem();
     fake.listFails = true;
