@@ -78,19 +78,19 @@ bool listProcessIds(std::vector<ProcessId>& ids) {
 
 bool isProcessListed(ProcessId processId, bool& listed) {
     listed = false;
+    // While the process lives, its entry stays at the position where it was found. A failed
+    // read there is not final: the whole table below decides whether a list can be taken.
     if (knownId == processId) {
-        // While the process lives, its entry stays at the position where it was found.
         alignas(8) char entries[512];
-        if (!readProcessEntries(knownPosition, entries, sizeof entries,
-                                [processId, &listed](ProcessId id, off_t) {
-                                    listed = id == processId;
-                                    return false;
-                                })) {
-            return false;
-        }
-        if (listed) {
+        if (readProcessEntries(knownPosition, entries, sizeof entries,
+                               [processId, &listed](ProcessId id, off_t) {
+                                   listed = id == processId;
+                                   return false;
+                               }) &&
+            listed) {
             return true;
         }
+        listed = false;
     }
     // Not asked about before, or not at its old place: look through the whole table.
     knownId = 0;
