@@ -46,8 +46,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+countProcesses() {
+    local entries=(/proc/[0-9]*)
+    echo "${#entries[@]}"
+}
+
 # Room for the extra processes: under pid_max and the user's process limit, with a margin.
-processes=$(ls -f /proc | grep -c '^[0-9]')
+processes=$(countProcesses)
 limit=$(cat /proc/sys/kernel/pid_max)
 userLimit=$(ulimit -u)
 if [ "$(id -u)" != 0 ] && [ "$userLimit" != unlimited ] && [ "$userLimit" -lt "$limit" ]; then
@@ -146,7 +151,7 @@ stopWatchdog
 ratio() {
     awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a / b }'
 }
-total=$(ls -f /proc | grep -c '^[0-9]')
+total=$(countProcesses)
 echo "processes: $total ($extra started here), $(nproc) cores, kernel $(uname -r)"
 printf 'pidof, one call:                     %8d us CPU (mean of %d)\n' "$pidofUs" "$pidofCalls"
 printf 'watchdog cycle, worker absent:       %8d us CPU (%d cycles)   ratio %s\n' \
