@@ -92,6 +92,7 @@ printf '#!/bin/sh\nexit 0\n' >"$work/start.sh"
 chmod +x "$work/start.sh"
 
 startWatchdog() {
+    : >"$work/out.txt"
     (cd "$work" && exec "$binary" --instance "$instance" --interval 1 --run ./start.sh >"$work/out.txt" 2>&1) &
     watchdog=$!
     started+=("$watchdog")
