@@ -15,7 +15,7 @@ namespace {
 const char worker[] = "Quorvank-LT-7.exe";
 
 struct FakeSystem {
-    std::string scans;  // per listing: '+' worker listed, '-' absent, '.' no list
+    std::string scans;  // per cycle: '+' worker listed, '-' absent, '.' no list
     std::vector<ProcessId> ids;
     std::map<ProcessId, std::string> images;  // processes without an entry cannot be opened
     std::vector<ProcessId> opened;
@@ -24,14 +24,19 @@ struct FakeSystem {
     int sleeps = 0;
 } fake;
 
+// Sets the process table for the next cycle from the next character of scans.
+void nextTable() {
+    if (fake.scans.empty()) {
+        return;
+    }
+    fake.images = {{4, "init"}, {9, fake.scans[0] == '+' ? worker : "sh"}};
+    fake.ids = fake.scans[0] == '.' ? std::vector<ProcessId>{} : std::vector<ProcessId>{4, 9};
+    fake.scans.erase(0, 1);
+}
+
+// An empty table stands for a process list that cannot be taken.
 const WatchOps fakeOps = {
     [](std::vector<ProcessId>& ids) {
-        if (!fake.scans.empty()) {
-            fake.images = {{4, "init"}, {9, fake.scans[0] == '+' ? worker : "sh"}};
-            fake.ids =
-                fake.scans[0] == '.' ? std::vector<ProcessId>{} : std::vector<ProcessId>{4, 9};
-            fake.scans.erase(0, 1);
-        }
         ids = fake.ids;
         return !fake.ids.empty();
     },
@@ -43,7 +48,14 @@ const WatchOps fakeOps = {
     },
     [](const std::string&) { return fake.scriptPresent; },
     [](const std::string&) { return ++fake.launches > 0; },
-    [](std::uint64_t) { ++fake.sleeps; },
+    [](std::uint64_t) {
+        ++fake.sleeps;
+        nextTable();  // the world changes while the watchdog sleeps
+    },
+    [](ProcessId id, bool& listed) {
+        listed = std::find(fake.ids.begin(), fake.ids.end(), id) != fake.ids.end();
+        return !fake.ids.empty();
+    },
 };
 
 class Watch : public testing::Test {
@@ -98,6 +110,9 @@ TEST_F(Watch, ScanVerdictCarryOverFirstMatchAndRememberedWorker) {
     EXPECT_TRUE(scan(found));
     EXPECT_TRUE(found);
     EXPECT_EQ(fake.opened.back(), 4950u);
+    fake.ids.clear();  // no list while a worker is remembered: no verdict either
+    EXPECT_FALSE(scan(found));
+    EXPECT_TRUE(found);
     fake.ids = {0, 200, 300};  // worker gone from the list: not even opened
     EXPECT_TRUE(scan(found));
     EXPECT_FALSE(found);
@@ -121,6 +136,7 @@ TEST_F(Watch, LoopStateTable) {
     for (const auto& c : cases) {
         SetUp();
         fake.scans = std::string(c.scans) + ".";
+        nextTable();
         fake.scriptPresent = c.scriptPresent;
         WatchSettings settings;
         settings.processName = worker;

@@ -15,6 +15,11 @@ using ProcessId = std::uint32_t;
 // them. Never truncated. False when no process list can be taken.
 bool listProcessIds(std::vector<ProcessId>& ids);
 
+// Whether the process list still holds processId, reading as little of the list as the system
+// allows (on Linux, after the first call for an identifier, only that process's entry). False,
+// like listProcessIds, when no process list can be taken; otherwise listed tells.
+bool isProcessListed(ProcessId processId, bool& listed);
+
 // Writes the base name of the process's executable image ("Quorvank-LT.exe") into name, a
 // buffer of size bytes, zero-terminated. False, with name untouched, when the process cannot be
 // opened or its image cannot be read (another user's process, a kernel thread, a zombie).

@@ -10,6 +10,7 @@ struct WatchOps {
     bool (*fileExists)(const std::string& path);
     bool (*startScriptDetached)(const std::string& path);
     void (*sleepMilliseconds)(std::uint64_t milliseconds);
+    bool (*isProcessListed)(ProcessId processId, bool& listed);
 };
 
 extern WatchOps watchOps;

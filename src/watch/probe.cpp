@@ -2,11 +2,10 @@
 
 #include "watch/ops.h"
 
-#include <algorithm>
 #include <cstring>
 
-WatchOps watchOps = {listProcessIds, readImageBaseName, fileExists, startScriptDetached,
-                     sleepMilliseconds};
+WatchOps watchOps = {listProcessIds,      readImageBaseName, fileExists,
+                     startScriptDetached, sleepMilliseconds, isProcessListed};
 
 namespace {
 
@@ -28,18 +27,23 @@ bool isProcessRunning(const std::string& expectedName, ProcessId processId) {
 }
 
 bool scanForWorker(const std::string& expectedName, bool& found) {
+    // The remembered process counts only while it is still listed and still the worker: its
+    // identifier may have been reused by another program. Asking the list about one process
+    // spares reading the whole table every cycle while the worker runs.
+    if (lastWorkerId != 0) {
+        bool listed = false;
+        if (!watchOps.isProcessListed(lastWorkerId, listed)) {
+            return false;
+        }
+        if (listed && isProcessRunning(expectedName, lastWorkerId)) {
+            found = true;
+            return true;
+        }
+        lastWorkerId = 0;
+    }
     if (!watchOps.listProcessIds(processIds)) {
         return false;
     }
-    // The remembered process counts only while it is still listed and still the worker: its
-    // identifier may have been reused by another program.
-    if (lastWorkerId != 0 &&
-        std::find(processIds.begin(), processIds.end(), lastWorkerId) != processIds.end() &&
-        isProcessRunning(expectedName, lastWorkerId)) {
-        found = true;
-        return true;
-    }
-    lastWorkerId = 0;
     for (ProcessId id : processIds) {
         if (id == 0) {
             continue;

@@ -14,62 +14,119 @@
 
 namespace {
 
-// /proc, opened by the latest listProcessIds; image names are read relative to it, so one scan
-// costs one open of /proc and one readlinkat per process examined.
+// /proc, opened by the first listing and kept open; image names are read relative to it, so a
+// scan costs one rewind of /proc and one readlinkat per process examined.
 int procFd = -1;
+
+// The process last asked about by isProcessListed and the directory position of its entry, so
+// that later checks read that one entry instead of the whole table.
+ProcessId knownId = 0;
+off_t knownPosition = 0;
 
 const char deletedSuffix[] = " (deleted)";
 
-}  // namespace
-
-bool listProcessIds(std::vector<ProcessId>& ids) {
-    ids.clear();
-    if (procFd >= 0) {
-        close(procFd);
-    }
-    procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// Reads /proc from position start and calls visit(id, position of the entry) for each process
+// entry (a decimal name) until visit returns false. False when /proc cannot be read.
+template <typename Visit>
+bool readProcessEntries(off_t start, char* buffer, std::size_t size, Visit visit) {
     if (procFd < 0) {
+        procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (procFd < 0) {
+            return false;
+        }
+    }
+    if (lseek(procFd, start, SEEK_SET) < 0) {
         return false;
     }
-    alignas(8) char entries[32768];
+    off_t position = start;
     for (;;) {
-        ssize_t count = getdents64(procFd, entries, sizeof entries);
+        const ssize_t count = getdents64(procFd, buffer, size);
         if (count < 0 && errno == EINTR) {
             continue;
         }
-        if (count < 0) {
-            return false;
-        }
-        if (count == 0) {
-            return true;
+        if (count <= 0) {
+            return count == 0;
         }
         for (ssize_t offset = 0; offset < count;) {
-            const auto* entry = reinterpret_cast<const struct dirent64*>(entries + offset);
+            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + offset);
             offset += entry->d_reclen;
-            // Process directories are the entries whose name is a decimal number.
+            const off_t entryPosition = position;
+            position = entry->d_off;
             std::uint64_t id = 0;
             const char* c = entry->d_name;
             for (; *c >= '0' && *c <= '9' && id <= UINT32_MAX; ++c) {
                 id = id * 10 + static_cast<unsigned>(*c - '0');
             }
-            if (*c == '\0' && c != entry->d_name && id <= UINT32_MAX) {
-                ids.push_back(static_cast<ProcessId>(id));
+            if (*c == '\0' && c != entry->d_name && id <= UINT32_MAX &&
+                !visit(static_cast<ProcessId>(id), entryPosition)) {
+                return true;
             }
         }
     }
 }
 
-bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
-    char link[32];
-    char target[PATH_MAX];
-    ssize_t length;
-    if (procFd >= 0) {
-        std::snprintf(link, sizeof link, "%u/exe", processId);
-        length = readlinkat(procFd, link, target, sizeof target);
-    } else {
-        std::snprintf(link, sizeof link, "/proc/%u/exe", processId);
-        length = readlink(link, target, sizeof target);
+}  // namespace
+
+bool listProcessIds(std::vector<ProcessId>& ids) {
+    ids.clear();
+    alignas(8) char entries[32768];
+    return readProcessEntries(0, entries, sizeof entries, [&ids](ProcessId id, off_t) {
+        ids.push_back(id);
+        return true;
+    });
+}
+
+bool isProcessListed(ProcessId processId, bool& listed) {
+    listed = false;
+    // While the process lives, its entry stays at the position where it was found. A failed
+    // read there is not final: the whole table below decides whether a list can be taken.
+    if (knownId == processId) {
+        alignas(8) char entries[512];
+        if (readProcessEntries(knownPosition, entries, sizeof entries,
+                               [processId, &listed](ProcessId id, off_t) {
+                                   listed = id == processId;
+                                   return false;
+                               }) &&
+            listed) {
+            return true;
+        }
+        listed = false;
     }
+    // Not asked about before, or not at its old place: look through the whole table.
+    knownId = 0;
+    alignas(8) char entries[32768];
+    return readProcessEntries(0, entries, sizeof entries,
+                              [processId, &listed](ProcessId id, off_t position) {
+                                  if (id != processId) {
+                                      return true;
+                                  }
+                                  listed = true;
+                                  knownId = id;
+                                  knownPosition = position;
+                                  return false;
+                              });
+}
+
+bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
+    // "/proc/<id>/exe", formatted by hand: this runs for every process of every scan.
+    const char procPrefix[] = "/proc/";
+    char link[32];
+    std::memcpy(link, procPrefix, sizeof procPrefix - 1);
+    char digits[10];
+    std::size_t digitCount = 0;
+    do {
+        digits[digitCount++] = static_cast<char>('0' + processId % 10);
+        processId /= 10;
+    } while (processId != 0);
+    char* end = link + sizeof procPrefix - 1;
+    while (digitCount > 0) {
+        *end++ = digits[--digitCount];
+    }
+    std::memcpy(end, "/exe", sizeof "/exe");
+    char target[PATH_MAX];
+    ssize_t length = procFd >= 0
+                         ? readlinkat(procFd, link + sizeof procPrefix - 1, target, sizeof target)
+                         : readlink(link, target, sizeof target);
     if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target || size == 0) {
         return false;
     }
@@ -79,12 +136,12 @@ bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
         std::memcmp(target + length - suffixLength, deletedSuffix, suffixLength) == 0) {
         length -= static_cast<ssize_t>(suffixLength);
     }
-    const char* end = target + length;
-    const char* base = end;
+    const char* nameEnd = target + length;
+    const char* base = nameEnd;
     while (base > target && base[-1] != '/') {
         --base;
     }
-    std::size_t baseLength = static_cast<std::size_t>(end - base);
+    std::size_t baseLength = static_cast<std::size_t>(nameEnd - base);
     if (baseLength >= size) {
         baseLength = size - 1;
     }
