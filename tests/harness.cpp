@@ -33,6 +33,19 @@ std::vector<const char*> commandFor(const char* program) {
     return argv;
 }
 
+// In a forked child under Wine: standard streams from the given one on go to /dev/null. Wine may
+// start its server and system processes from our child, and they would keep the test's output
+// open, so ctest would wait for them long after the test has ended.
+void detachFromTestOutput(int firstStream) {
+    const int devNull = open("/dev/null", O_RDWR);
+    for (int stream = firstStream; underRunner && devNull >= 0 && stream <= 2; ++stream) {
+        dup2(devNull, stream);
+    }
+    if (devNull > 2) {
+        close(devNull);
+    }
+}
+
 void pause(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -145,6 +158,7 @@ pid_t EndToEnd::startWorker(const std::string& name) {
     const std::size_t before = countOf(readFile("started.pid"), "\n");
     pid_t pid = fork();
     if (pid == 0) {
+        detachFromTestOutput(0);
         execv(argv[0], const_cast<char* const*>(argv.data()));
         _exit(127);
     }
@@ -201,6 +215,7 @@ void EndToEnd::startWatchdog(const std::vector<std::string>& arguments) {
             chdir(directory.c_str()) != 0) {
             _exit(126);
         }
+        detachFromTestOutput(2);
         execv(argv[0], const_cast<char* const*>(argv.data()));
         _exit(127);
     }

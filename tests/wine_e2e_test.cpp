@@ -64,6 +64,15 @@ TEST_F(EndToEnd, AbsentWorkerIsStartedThroughStartAndAnnounced) {
     EXPECT_EQ(log.find('\r'), std::string::npos);
     EXPECT_EQ(withCrlf(log), out.substr(withCrlf(banner).size()));
     EXPECT_EQ(launchedWorkers().size(), 1u);
+    // Scans at 0, 1 and 2 seconds after "Starting timer": the third one starts the script.
+    const auto seconds = [&log](const std::string& event) {
+        const std::size_t at = log.rfind('[', log.find(event));
+        return std::stoi(log.substr(at + 12, 2)) * 3600 + std::stoi(log.substr(at + 15, 2)) * 60 +
+               std::stoi(log.substr(at + 18, 2));
+    };
+    const int elapsed = seconds("not running") - seconds("Starting timer");
+    EXPECT_GE(elapsed, 1);
+    EXPECT_LE(elapsed, 3);
 }
 
 TEST_F(EndToEnd, RunningWorkerIsAnnouncedOnceAndBroughtBackAfterACrash) {

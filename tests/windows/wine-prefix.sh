@@ -12,8 +12,21 @@ unset DISPLAY WAYLAND_DISPLAY
 case $action in
     create)
         rm -rf "$WINEPREFIX"
-        wineboot -i </dev/null
+        mkdir -p "$WINEPREFIX"
+        # One server for the whole suite, started first and with none of ctest's pipes: a
+        # server (or a system process) that a test started would hold that test's output open
+        # and keep ctest waiting for it.
+        wineserver -p </dev/null >/dev/null 2>&1
+        wineboot -i </dev/null >/dev/null 2>&1
         ;;
-    run) exec wine "$@" </dev/null ;;
+    run)
+        # Through a file, for the same reason.
+        output="$WINEPREFIX/run-$$.txt"
+        status=0
+        wine "$@" </dev/null >"$output" 2>&1 || status=$?
+        cat "$output"
+        rm -f "$output"
+        exit $status
+        ;;
     kill) wineserver -k || true ;;
 esac
