@@ -26,7 +26,7 @@ TEST_F(EndToEnd, StartUpErrorsAndTrailingSeparators) {
         {{"--instance", n, "--run"}, 2, "No value set for 'script' parameter"},
         {{"--instance", n, "--run", "gone.bat"}, 1, "File gone.bat does not exist\r\n"},
         {{"--instance", n, "--run", "gone dir\\"}, 1, "File gone dir\\ does not exist\r\n"},
-        // A directory passes the check, with or without one trailing separator.
+        // A directory passes the check, also with one trailing separator of either kind.
         {{"--instance", n, "--run", "sub dir\\"}, -1, "Run:\t\tsub dir\\\r\n"},
         {{"--instance", n, "--run", "sub dir/"}, -1, "Run:\t\tsub dir/\r\n"},
     };
