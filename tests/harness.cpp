@@ -12,7 +12,39 @@
 #include <sstream>
 #include <thread>
 
+#ifndef ZEL_RUNNER
+#define ZEL_RUNNER ""
+#endif
+#ifndef ZEL_WORKER
+#define ZEL_WORKER "/bin/sleep"
+#endif
+
 namespace {
+
+constexpr bool underRunner = ZEL_RUNNER[0] != '\0';
+
+// The program, under the runner when there is one.
+std::vector<const char*> commandFor(const char* program) {
+    std::vector<const char*> argv;
+    if (underRunner) {
+        argv.push_back(ZEL_RUNNER);
+    }
+    argv.push_back(program);
+    return argv;
+}
+
+// In a forked child under Wine: standard streams from the given one on go to /dev/null. Wine may
+// start its server and system processes from our child, and they would keep the test's output
+// open, so ctest would wait for them long after the test has ended.
+void detachFromTestOutput(int firstStream) {
+    const int devNull = open("/dev/null", O_RDWR);
+    for (int stream = firstStream; underRunner && devNull >= 0 && stream <= 2; ++stream) {
+        dup2(devNull, stream);
+    }
+    if (devNull > 2) {
+        close(devNull);
+    }
+}
 
 void pause(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -44,22 +76,47 @@ void EndToEnd::SetUp() {
     instance = static_cast<int>(getpid());
     workerName = "Quorvank-LT-" + std::to_string(instance) + ".exe";
     logName = "Zel-Restarter-" + std::to_string(instance) + ".log";
+#ifdef ZEL_WINE_PREFIX
+    // Headless, quiet, in the suite's own prefix; inherited by everything the test starts.
+    setenv("WINEPREFIX", ZEL_WINE_PREFIX, 1);
+    setenv("WINEDEBUG", "-all", 1);
+    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
+    unsetenv("DISPLAY");
+#endif
 }
 
 void EndToEnd::TearDown() {
-    if (watchdog > 0) {
-        kill(watchdog, SIGKILL);
-        waitpid(watchdog, nullptr, 0);
-    }
+    stopWatchdog();
     for (pid_t pid : workers) {
         killWorker(pid);
     }
-    for (pid_t pid : launchedWorkers()) {
-        if (runsFrom(pid, directory)) {
-            kill(pid, SIGKILL);
+    if (onWine()) {
+        // Windows PIDs mean nothing here: the stop file ends the workers our scripts started
+        // (and they end by themselves once the directory is gone).
+        if (!launchedWorkers().empty()) {
+            writeFile("stop", "");
+            pause(300);
+        }
+    } else {
+        for (pid_t pid : launchedWorkers()) {
+            if (runsFrom(pid, directory)) {
+                kill(pid, SIGKILL);
+            }
         }
     }
     std::system(("rm -rf '" + directory + "'").c_str());
+}
+
+bool EndToEnd::onWine() {
+    return underRunner;
+}
+
+std::string EndToEnd::windowsPath(const std::string& name) const {
+    std::string windows = "Z:" + path(name);
+    for (char& c : windows) {
+        c = c == '/' ? '\\' : c;
+    }
+    return windows;
 }
 
 std::string EndToEnd::path(const std::string& name) const {
@@ -83,21 +140,36 @@ bool EndToEnd::exists(const std::string& name) const {
 }
 
 void EndToEnd::installWorker(const std::string& name) {
-    std::ifstream sleepProgram("/bin/sleep", std::ios::binary);
+    std::ifstream sleepProgram(ZEL_WORKER, std::ios::binary);
     std::ofstream(path(name), std::ios::binary) << sleepProgram.rdbuf();
     chmod(path(name).c_str(), 0755);
 }
 
 pid_t EndToEnd::startWorker(const std::string& name) {
     const std::string program = path(name);
+    // Under Wine the process runs the loader, not our file: the worker reports itself instead.
+    const std::string startedFile = windowsPath("started.pid");
+    std::vector<const char*> argv = commandFor(program.c_str());
+    argv.push_back("600");
+    if (onWine()) {
+        argv.push_back(startedFile.c_str());
+    }
+    argv.push_back(nullptr);
+    const std::size_t before = countOf(readFile("started.pid"), "\n");
     pid_t pid = fork();
     if (pid == 0) {
-        execl(program.c_str(), program.c_str(), "600", static_cast<char*>(nullptr));
+        detachFromTestOutput(0);
+        execv(argv[0], const_cast<char* const*>(argv.data()));
         _exit(127);
     }
     workers.push_back(pid);
-    for (int i = 0; i < 100 && !runsFrom(pid, directory); ++i) {
-        pause(10);  // until exec has replaced the forked copy of the test
+    for (int i = 0; i < 1000; ++i) {
+        // until exec has replaced the forked copy of the test, or the worker has reported
+        if (onWine() ? countOf(readFile("started.pid"), "\n") > static_cast<int>(before)
+                     : runsFrom(pid, directory)) {
+            break;
+        }
+        pause(10);
     }
     return pid;
 }
@@ -108,10 +180,15 @@ void EndToEnd::killWorker(pid_t pid) {
 }
 
 void EndToEnd::writeStartScript(const std::string& name, const std::string& worker) {
-    writeFile(
-        name,
-        "#!/bin/sh\necho $$ >> '" + path("workers.pid") + "'\nexec '" + path(worker) + "' 600\n",
-        true);
+    if (onWine()) {
+        writeFile(name, "@echo off\r\n\"" + windowsPath(worker) + "\" 600 \"" +
+                            windowsPath("workers.pid") + "\"\r\n");
+        return;
+    }
+    writeFile(name,
+              "#!/bin/sh\necho $$ >> '" + path("workers.pid") + "'\nexec '" + path(worker) +
+                  "' 600\n",
+              true);
 }
 
 std::vector<pid_t> EndToEnd::launchedWorkers() const {
@@ -125,7 +202,7 @@ std::vector<pid_t> EndToEnd::launchedWorkers() const {
 
 void EndToEnd::startWatchdog(const std::vector<std::string>& arguments) {
     const std::string outputPath = path("out.txt");
-    std::vector<const char*> argv = {ZEL_BINARY};
+    std::vector<const char*> argv = commandFor(ZEL_BINARY);
     for (const std::string& argument : arguments) {
         argv.push_back(argument.c_str());
     }
@@ -138,8 +215,17 @@ void EndToEnd::startWatchdog(const std::vector<std::string>& arguments) {
             chdir(directory.c_str()) != 0) {
             _exit(126);
         }
+        detachFromTestOutput(2);
         execv(argv[0], const_cast<char* const*>(argv.data()));
         _exit(127);
+    }
+}
+
+void EndToEnd::stopWatchdog() {
+    if (watchdog > 0) {
+        kill(watchdog, SIGKILL);
+        waitpid(watchdog, nullptr, 0);
+        watchdog = -1;
     }
 }
 
@@ -170,6 +256,9 @@ std::vector<std::string> EndToEnd::events(const std::string& text) const {
     std::vector<std::string> lines;
     std::istringstream stream(text);
     for (std::string line; std::getline(stream, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();  // the Windows console's line end
+        }
         if (line.size() > 22 && line[0] == '[' && line.compare(20, 2, "] ") == 0) {
             lines.push_back(line.substr(22));
         }

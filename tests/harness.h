@@ -2,6 +2,10 @@
 // processes: copies of `sleep` saved under the watched image name. Each test process watches its
 // own instance number, so tests running in parallel never see each other's workers, and it
 // kills only the processes it started, by PID.
+//
+// Built with ZEL_RUNNER set (the Wine suite), the same harness runs the Windows build under that
+// runner in the private prefix ZEL_WINE_PREFIX: the worker is then the Windows test program
+// ZEL_WORKER, start scripts are .bat files, and the console output has CR LF line ends.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,18 +24,25 @@ protected:
     std::string readFile(const std::string& name) const;
     bool exists(const std::string& name) const;
 
-    // Saves a copy of `sleep` under name in the test directory.
+    // True for the Wine suite.
+    static bool onWine();
+    // The path as a Windows program sees it under Wine ("Z:\\tmp\\...").
+    std::string windowsPath(const std::string& name) const;
+
+    // Saves a copy of `sleep` (the Windows worker) under name in the test directory.
     void installWorker(const std::string& name);
     // Starts an installed worker directly from the test.
     pid_t startWorker(const std::string& name);
     void killWorker(pid_t pid);
     // An executable start script that records its PID in workers.pid and becomes the worker.
+    // Under Wine a .bat file (CR LF) that runs the worker, which records its own PID.
     void writeStartScript(const std::string& name, const std::string& worker);
     // PIDs recorded by start scripts, in launch order.
     std::vector<pid_t> launchedWorkers() const;
 
     // Starts the watchdog in the test directory, standard output to out.txt.
     void startWatchdog(const std::vector<std::string>& arguments);
+    void stopWatchdog();
     // Exit status of the watchdog, or -1 when it is still running after the timeout.
     int waitExit(int timeoutMs = 10000);
     // Waits until the watchdog's output holds text at least count times.

@@ -1,0 +1,172 @@
+// Windows implementation of the platform operations, over the Win32 API and the C runtime.
+#include "platform/platform.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// psapi.h needs the types that windows.h declares.
+#include <psapi.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#if defined(__MINGW32__)
+// MinGW's runtime expands wildcard patterns in the arguments only when asked to (with MSVC the
+// same comes from linking setargv.obj).
+extern "C" {
+int _dowildcard = -1;
+}
+#endif
+
+namespace {
+
+// Identifiers as EnumProcesses writes them; kept from scan to scan so that a cycle allocates
+// nothing once the buffer has grown to the size of the process table. It starts small, so the
+// growth is taken on the first scan of any real process table (and in the tests).
+std::vector<DWORD> processBuffer(4);
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// "\\server\share" or "\\server\share\": the file-status query needs the share root as given.
+bool isShareRoot(const std::string& path) {
+    if (path.size() < 5 || !isSeparator(path[0]) || !isSeparator(path[1])) {
+        return false;
+    }
+    std::size_t at = 2;
+    const std::size_t serverStart = at;
+    while (at < path.size() && !isSeparator(path[at])) {
+        ++at;
+    }
+    if (at == serverStart || at == path.size()) {
+        return false;
+    }
+    const std::size_t shareStart = ++at;
+    while (at < path.size() && !isSeparator(path[at])) {
+        ++at;
+    }
+    return at > shareStart && (at == path.size() || at + 1 == path.size());
+}
+
+// "C:", "C:\" or "C:/".
+bool isDriveRoot(const std::string& path) {
+    const bool letter =
+        !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    return letter && path.size() >= 2 && path[1] == ':' &&
+           (path.size() == 2 || (path.size() == 3 && isSeparator(path[2])));
+}
+
+}  // namespace
+
+bool listProcessIds(std::vector<ProcessId>& ids) {
+    ids.clear();
+    for (;;) {
+        const DWORD capacity = static_cast<DWORD>(processBuffer.size() * sizeof(DWORD));
+        DWORD written = 0;
+        if (!EnumProcesses(processBuffer.data(), capacity, &written)) {
+            return false;
+        }
+        // A full buffer may have cut the list short: take it again with twice the room.
+        if (written < capacity) {
+            const auto count = static_cast<std::ptrdiff_t>(written / sizeof(DWORD));
+            ids.assign(processBuffer.begin(), processBuffer.begin() + count);
+            return true;
+        }
+        processBuffer.resize(processBuffer.size() * 2);
+    }
+}
+
+bool isProcessListed(ProcessId processId, bool& listed) {
+    // Enumerating identifiers is cheap here; opening processes is what costs.
+    static std::vector<ProcessId> ids;
+    if (!listProcessIds(ids)) {
+        return false;
+    }
+    listed = std::find(ids.begin(), ids.end(), processId) != ids.end();
+    return true;
+}
+
+bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (process == nullptr) {
+        return false;
+    }
+    // The first module is the executable image.
+    HMODULE image = nullptr;
+    DWORD needed = 0;
+    bool named = false;
+    if (EnumProcessModules(process, &image, sizeof image, &needed)) {
+        const DWORD room = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
+        named = GetModuleBaseNameA(process, image, name, room) != 0;
+    }
+    CloseHandle(process);
+    return named;
+}
+
+bool fileExists(const std::string& path) {
+    // The runtime's file-status query fails for "dir\" and "dir/": drop one trailing separator,
+    // but keep it where it is part of a root.
+    std::string query = path;
+    if (query.size() > 1 && isSeparator(query.back()) && !isDriveRoot(query) &&
+        !isShareRoot(query)) {
+        query.pop_back();
+    }
+    struct _stat64 status;
+    return _stat64(query.c_str(), &status) == 0;
+}
+
+bool startScriptDetached(const std::string& path) {
+    // The empty title matters: START takes the first quoted word as the window's title, so
+    // without it a quoted path would open an empty console and start nothing.
+    const std::string command = "START \"\" \"" + path + "\"";
+    return std::system(command.c_str()) == 0;
+}
+
+void sleepMilliseconds(std::uint64_t milliseconds) {
+    // Sleep takes 32 bits, and its largest value means "for ever": sleep in chunks below it.
+    const std::uint64_t chunk = 0x7FFFFFFF;
+    while (milliseconds > 0) {
+        const std::uint64_t part = milliseconds < chunk ? milliseconds : chunk;
+        Sleep(static_cast<DWORD>(part));
+        milliseconds -= part;
+    }
+}
+
+std::int64_t currentTime() {
+    return static_cast<std::int64_t>(_time64(nullptr));
+}
+
+bool toLocalTime(std::int64_t time, std::tm& local) {
+    const __time64_t value = static_cast<__time64_t>(time);
+    return _localtime64_s(&local, &value) == 0;
+}
+
+std::FILE* openAppendFile(const char* name) {
+    // "N": the runtime does not hand the file to the programs that system() starts; clearing the
+    // handle's inherit flag keeps it from any other process we start as well.
+    std::FILE* file = std::fopen(name, "ab+N");
+    if (file != nullptr) {
+        const intptr_t handle = _get_osfhandle(_fileno(file));
+        if (handle != -1) {
+            SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
+        }
+    }
+    return file;
+}
+
+void prepareStandardStreams() {
+    // Standard output stays a text stream: "\n" reaches the console as CR LF. A console or
+    // pipe that has gone away only makes writes fail; Windows sends no signal for it.
+    _setmode(_fileno(stdout), _O_TEXT);
+}
