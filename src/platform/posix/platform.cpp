@@ -181,4 +181,11 @@ std::FILE* openAppendFile(const char* name) {
 void prepareStandardStreams() {
     // A console or pipe reader that has gone away gives EPIPE on write instead of killing us.
     signal(SIGPIPE, SIG_IGN);
+    // A standard descriptor we were started without would be taken by the log file, and every
+    // console line would then land in it a second time: hold each closed one with /dev/null.
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) < 0) {
+            open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY);
+        }
+    }
 }
