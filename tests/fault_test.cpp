@@ -197,4 +197,18 @@ INSTANTIATE_TEST_SUITE_P(Injected, Fault, testing::ValuesIn(Fault::scenarios()),
                              return std::string(info.param.name);
                          });
 
+
+// A descriptor the watchdog was started with (here a pipe) must not reach the script: a worker
+// holding it would keep whoever reads the pipe waiting for as long as the worker runs.
+TEST_F(EndToEnd, ScriptGetsOnlyStandardDescriptors) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    writeFile("start.sh", "ls /proc/self/fd > fds.txt\n");
+    startWatchdog({"--instance", std::to_string(instance), "--interval", "1", "--run", "start.sh"});
+    close(ends[1]);
+    ASSERT_TRUE(waitForText("fds.txt", "3\n"));
+    EXPECT_EQ(readFile("fds.txt"), "0\n1\n2\n3\n");  // 3: the directory ls lists
+    close(ends[0]);
+}
+
 }  // namespace
