@@ -197,7 +197,6 @@ INSTANTIATE_TEST_SUITE_P(Injected, Fault, testing::ValuesIn(Fault::scenarios()),
                              return std::string(info.param.name);
                          });
 
-
 // A descriptor the watchdog was started with (here a pipe) must not reach the script: a worker
 // holding it would keep whoever reads the pipe waiting for as long as the worker runs.
 TEST_F(EndToEnd, ScriptGetsOnlyStandardDescriptors) {
