@@ -33,47 +33,24 @@ struct Scenario {
     bool recordsLaunches = false;  // the script appends to launches.txt when it runs
 };
 
+// Number of process directories listed in /proc before the one of pid.
+int processesBefore(pid_t pid) {
+    int count = 0;
+    DIR* proc = opendir("/proc");
+    for (dirent* entry; (entry = readdir(proc)) != nullptr;) {
+        const int id = std::atoi(entry->d_name);
+        count += id > 0 && id < pid;
+    }
+    closedir(proc);
+    return count;
+}
+
 class Fault : public EndToEnd, public testing::WithParamInterface<Scenario> {
 public:
-    // Copies of sleep started until more than 2048 processes are listed before the worker.
-    void crowdProcessTable() {
-        installWorker(workerName);
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            for (int filler = attempt == 0 ? processesBefore(INT32_MAX) : 0; filler < 2100;
-                 ++filler) {
-                const char* argv[] = {"/bin/sleep", "600", nullptr};
-                pid_t pid = 0;
-                if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv),
-                                environ) == 0) {
-                    workers.push_back(pid);
-                }
-            }
-            const pid_t worker = startWorker(workerName);
-            if (processesBefore(worker) > 2048) {
-                return;
-            }
-            killWorker(worker);  // identifiers wrapped around: try again
-        }
-        FAIL() << "could not place the worker beyond 2048 processes";
-    }
-
     // Lambdas defined in a member share its access to the harness.
     static std::vector<Scenario> scenarios();
 
     int descriptor = -1;
-
-private:
-    // Number of process directories listed in /proc before the one of pid.
-    static int processesBefore(pid_t pid) {
-        int count = 0;
-        DIR* proc = opendir("/proc");
-        for (dirent* entry; (entry = readdir(proc)) != nullptr;) {
-            const int id = std::atoi(entry->d_name);
-            count += id > 0 && id < pid;
-        }
-        closedir(proc);
-        return count;
-    }
 };
 
 const std::string recorder = "echo launch >> launches.txt\n";
@@ -105,7 +82,24 @@ std::vector<Scenario> Fault::scenarios() {
         {"WorkerBeyondFirst2048Processes",
          [](Fault& t) {
              t.writeFile("start.sh", recorder);
-             t.crowdProcessTable();
+             t.installWorker(t.workerName);
+             // Copies of sleep, until more than 2048 processes are listed before the worker.
+             for (int attempt = 0; attempt < 5; ++attempt) {
+                 for (int n = attempt == 0 ? processesBefore(INT32_MAX) : 0; n < 2100; ++n) {
+                     const char* argv[] = {"/bin/sleep", "600", nullptr};
+                     pid_t pid = 0;
+                     if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv),
+                                     environ) == 0) {
+                         t.workers.push_back(pid);
+                     }
+                 }
+                 const pid_t worker = t.startWorker(t.workerName);
+                 if (processesBefore(worker) > 2048) {
+                     return;
+                 }
+                 t.killWorker(worker);  // identifiers wrapped around: try again
+             }
+             FAIL() << "could not place the worker beyond 2048 processes";
          },
          Expect::FoundNoneStarted},
         // Processes we may not open do not count: a root worker is absent to an unprivileged

@@ -94,11 +94,11 @@ TEST_F(Soak, FiftyKillsAtRandomMoments) {
         lastKill = killed;
         killWorker(alive[0]);
         if (random() % 2 == 0) {
-            std::this_thread::sleep_for(between(50, 1000));
+            std::this_thread::sleep_for(between(50, 800));
             startWorker(workerName);
             ASSERT_LT(Clock::now() - killed, milliseconds(1800)) << "too slow to come back";
             ++shortAbsences;
-            std::this_thread::sleep_for(between(1400, 1800));  // seen by at least one scan
+            std::this_thread::sleep_for(between(1200, 1700));  // seen by at least one scan
         } else {
             ++launches;
             ASSERT_TRUE(waitForOutput("is running", static_cast<int>(launches), 8000));
