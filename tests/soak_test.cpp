@@ -107,6 +107,7 @@ TEST_F(Soak, FiftyKillsAtRandomMoments) {
         EXPECT_EQ(launchedWorkers().size(), launches) << "kill " << kill;
     }
     const Usage end = usageOf(watchdog);
+    EXPECT_EQ(liveWorkers().size(), 1u);
     EXPECT_TRUE(watchdogChildren().empty());
     EXPECT_EQ(end.descriptors, firstMinute.descriptors);
     EXPECT_EQ(end.residentKb, firstMinute.residentKb);
