@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -200,19 +201,29 @@ std::vector<pid_t> EndToEnd::launchedWorkers() const {
     return pids;
 }
 
-void EndToEnd::startWatchdog(const std::vector<std::string>& arguments) {
+void EndToEnd::startWatchdog(const std::vector<std::string>& arguments, int standardOutput) {
     const std::string outputPath = path("out.txt");
-    std::vector<const char*> argv = commandFor(ZEL_BINARY);
+    std::vector<const char*> argv = commandFor(program.c_str());
     for (const std::string& argument : arguments) {
         argv.push_back(argument.c_str());
     }
     argv.push_back(nullptr);
     watchdog = fork();
     if (watchdog == 0) {
-        int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int out = standardOutput >= 0
+                      ? standardOutput
+                      : open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int in = open("/dev/null", O_RDONLY);
         if (out < 0 || in < 0 || dup2(out, 1) < 0 || dup2(in, 0) < 0 ||
             chdir(directory.c_str()) != 0) {
+            _exit(126);
+        }
+        if (standardOutput == closedOutput) {
+            close(1);
+        }
+        const gid_t nobody = 65534;
+        if (unprivileged &&
+            (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) {
             _exit(126);
         }
         detachFromTestOutput(2);
@@ -242,14 +253,30 @@ int EndToEnd::waitExit(int timeoutMs) {
 }
 
 bool EndToEnd::waitForOutput(const std::string& text, int count, int timeoutMs) {
+    return waitForText("out.txt", text, count, timeoutMs);
+}
+
+bool EndToEnd::waitForText(const std::string& name, const std::string& text, int count,
+                           int timeoutMs) {
     for (int waited = 0; waited <= timeoutMs; waited += 50) {
-        if (countOf(output(), text) >= count) {
+        if (countOf(readFile(name), text) >= count) {
             return true;
         }
         pause(50);
     }
-    ADD_FAILURE() << "no \"" << text << "\" x" << count << " in:\n" << output();
+    ADD_FAILURE() << "no \"" << text << "\" x" << count << " in " << name << ":\n"
+                  << readFile(name);
     return false;
+}
+
+std::vector<pid_t> EndToEnd::watchdogChildren() const {
+    const std::string id = std::to_string(watchdog);
+    std::ifstream list("/proc/" + id + "/task/" + id + "/children");
+    std::vector<pid_t> children;
+    for (pid_t child; list >> child;) {
+        children.push_back(child);
+    }
+    return children;
 }
 
 std::vector<std::string> EndToEnd::events(const std::string& text) const {

@@ -40,13 +40,19 @@ protected:
     // PIDs recorded by start scripts, in launch order.
     std::vector<pid_t> launchedWorkers() const;
 
-    // Starts the watchdog in the test directory, standard output to out.txt.
-    void startWatchdog(const std::vector<std::string>& arguments);
+    // Starts the watchdog in the test directory, standard output to out.txt or, when given, to
+    // the descriptor standardOutput (closed for closedOutput); as user nobody when unprivileged.
+    void startWatchdog(const std::vector<std::string>& arguments, int standardOutput = -1);
     void stopWatchdog();
     // Exit status of the watchdog, or -1 when it is still running after the timeout.
     int waitExit(int timeoutMs = 10000);
     // Waits until the watchdog's output holds text at least count times.
     bool waitForOutput(const std::string& text, int count = 1, int timeoutMs = 15000);
+    // Waits until the file holds text at least count times.
+    bool waitForText(const std::string& name, const std::string& text, int count = 1,
+                     int timeoutMs = 15000);
+    // The watchdog's child processes (none between two launches).
+    std::vector<pid_t> watchdogChildren() const;
     std::string output() const {
         return readFile("out.txt");
     }
@@ -57,7 +63,10 @@ protected:
     int instance = 0;
     std::string workerName;  // Quorvank-LT-<instance>.exe
     std::string logName;     // Zel-Restarter-<instance>.log
+    static constexpr int closedOutput = -2;
     pid_t watchdog = -1;
+    bool unprivileged = false;
+    std::string program = ZEL_BINARY;
     std::vector<pid_t> workers;
 };
 

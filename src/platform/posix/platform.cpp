@@ -173,6 +173,13 @@ namespace {
         dup2(devNull, 0);
         close(devNull);
     }
+    // Descriptors we were started with are not the script's: a worker holding an inherited pipe
+    // would keep whoever reads it waiting for as long as the worker runs.
+    if (close_range(3, ~0U, 0) != 0) {
+        for (long descriptor = sysconf(_SC_OPEN_MAX) - 1; descriptor >= 3; --descriptor) {
+            close(static_cast<int>(descriptor));
+        }
+    }
     execv(direct[0], const_cast<char* const*>(direct));
     // Not executable, or no #! line: let the shell read it, as it would from a terminal.
     if (errno == EACCES || errno == ENOEXEC) {
