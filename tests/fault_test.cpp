@@ -191,16 +191,22 @@ INSTANTIATE_TEST_SUITE_P(Injected, Fault, testing::ValuesIn(Fault::scenarios()),
                              return std::string(info.param.name);
                          });
 
-// A descriptor the watchdog was started with (here a pipe) must not reach the script: a worker
-// holding it would keep whoever reads the pipe waiting for as long as the worker runs.
-TEST_F(EndToEnd, ScriptGetsOnlyStandardDescriptors) {
+// The script runs detached: in a session of its own, stdin from /dev/null, and without the log
+// file or a descriptor the watchdog was started with (here a pipe), which a worker would
+// otherwise hold open for as long as it runs.
+TEST_F(EndToEnd, ScriptIsDetachedWithOnlyStandardDescriptors) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    writeFile("start.sh", "ls /proc/self/fd > fds.txt\n");
+    writeFile("start.sh",
+              "ls /proc/self/fd > fds.txt\n"
+              "readlink /proc/$$/fd/0 > stdin.txt\n"
+              "cut -d' ' -f6 /proc/$$/stat > session.txt\n");
     startWatchdog({"--instance", std::to_string(instance), "--interval", "1", "--run", "start.sh"});
     close(ends[1]);
-    ASSERT_TRUE(waitForText("fds.txt", "3\n"));
+    ASSERT_TRUE(waitForText("session.txt", "\n"));
     EXPECT_EQ(readFile("fds.txt"), "0\n1\n2\n3\n");  // 3: the directory ls lists
+    EXPECT_EQ(readFile("stdin.txt"), "/dev/null\n");
+    EXPECT_NE(std::stoi(readFile("session.txt")), getsid(watchdog));
     close(ends[0]);
 }
 

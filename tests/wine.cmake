@@ -28,7 +28,7 @@ add_test(NAME wine-scan-timing
 set_tests_properties(wine-scan-timing PROPERTIES FIXTURES_REQUIRED wine
   LABELS wine TIMEOUT 60)
 
-add_executable(wine-e2e-tests harness.cpp wine_e2e_test.cpp)
+add_executable(wine-e2e-tests harness.cpp e2e_test.cpp)
 target_link_libraries(wine-e2e-tests PRIVATE GTest::gtest_main)
 target_compile_definitions(wine-e2e-tests PRIVATE
   ZEL_RUNNER="${ZEL_WINE}"
