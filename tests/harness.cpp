@@ -186,10 +186,10 @@ void EndToEnd::writeStartScript(const std::string& name, const std::string& work
                             windowsPath("workers.pid") + "\"\r\n");
         return;
     }
-    writeFile(name,
-              "#!/bin/sh\necho $$ >> '" + path("workers.pid") + "'\nexec '" + path(worker) +
-                  "' 600\n",
-              true);
+    writeFile(
+        name,
+        "#!/bin/sh\necho $$ >> '" + path("workers.pid") + "'\nexec '" + path(worker) + "' 600\n",
+        true);
 }
 
 std::vector<pid_t> EndToEnd::launchedWorkers() const {
