@@ -78,21 +78,22 @@ bool listProcessIds(std::vector<ProcessId>& ids) {
 
 bool isProcessListed(ProcessId processId, bool& listed) {
     listed = false;
-    // While the process lives, its entry stays at the position where it was found. A failed
-    // read there is not final: the whole table below decides whether a list can be taken.
+    // An entry's position follows from its identifier and stays while the process lives, so
+    // the entry read back from there tells whether the process is still listed. Only a failed
+    // read falls back to the whole table, which decides whether a list can be taken at all.
     if (knownId == processId) {
         alignas(8) char entries[512];
         if (readProcessEntries(knownPosition, entries, sizeof entries,
                                [processId, &listed](ProcessId id, off_t) {
                                    listed = id == processId;
                                    return false;
-                               }) &&
-            listed) {
+                               })) {
+            knownId = listed ? processId : 0;
             return true;
         }
         listed = false;
     }
-    // Not asked about before, or not at its old place: look through the whole table.
+    // Not asked about before: look through the whole table and remember where it stands.
     knownId = 0;
     alignas(8) char entries[32768];
     return readProcessEntries(0, entries, sizeof entries,
