@@ -323,9 +323,10 @@ def run_row(t, inject, expect):
     assert events[:len(expected)] == expected and extra == [restart] * len(extra), t.read(lines)
     assert not extra or expect[-1] == "S", "a line after the announcement"
     assert ("Restarter" in t.read(lines)) == (lines != t.log), "the banner is for the console"
-    launches = 0 if os.path.isdir(t.path(t.script)) else events.count(restart)
-    t.wait_for("\n", launches, "workers.pid")  # a script under Wine takes a moment to start
-    assert t.launches() == launches or "X" in expect
+    if "X" not in expect:
+        launches = 0 if os.path.isdir(t.path(t.script)) else events.count(restart)
+        t.wait_for("\n", launches, "workers.pid")  # a script under Wine takes a moment to start
+        assert t.launches() == launches
 
 
 for name, (modes, inject, expect) in ROWS.items():
