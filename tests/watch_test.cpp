@@ -6,84 +6,46 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <map>
-#include <set>
 #include <sstream>
-#include <utility>
 
 namespace {
 
 const char worker[] = "Quorvank-LT-7.exe";
 
-struct Process {
-    ProcessId id;
-    std::string image;
-};
-
 struct FakeSystem {
-    std::string scans;                         // the world of each next cycle, see nextTable
-    std::vector<ProcessId> ids;                // the process list; empty: it cannot be taken
-    std::map<HeldProcess, Process> processes;  // those that can be opened, by their handle
-    std::set<HeldProcess> held;
-    bool reuseBeforeHold = false;
-    std::vector<ProcessId> opened;
-    std::string calls;  // 'L' list taken, 'h' held process asked, ' ' sleep
+    std::string scans;                   // what identifier 9 is in each next cycle, see nextTable
+    char now = '.';                      // what it is in this cycle
+    std::vector<ProcessId> ids, opened;  // the process list; what the walk opened
+    std::map<ProcessId, std::string> images;  // processes without an entry cannot be opened
+    std::string calls;                        // 'L' list taken, 'h' held process asked, '/' sleep
+    int holds = 0, launches = 0;
     bool scriptPresent = true;
-    int launches = 0;
 } fake;
-HeldProcess lastHandle = 0;  // handles are never reused, not even from test to test
 
-// A new process under id, in place of any that had it.
-void start(ProcessId id, const char* image) {
-    for (auto p = fake.processes.begin(); p != fake.processes.end();) {
-        p = p->second.id == id ? fake.processes.erase(p) : std::next(p);
-    }
-    fake.processes[++lastHandle] = {id, image};
-}
-
-Process* find(ProcessId id) {
-    for (auto& p : fake.processes) {
-        if (p.second.id == id) {
-            return &p.second;
-        }
-    }
-    return nullptr;
-}
-
-// Sets the world for the next cycle from the next character of scans. Beside init (4), id 9 is:
-// '+' the worker (the same process while it runs), '*' a new worker in place of the last one,
-// '-' another program, 'x' the worker's own process, now running another image, 'r' the worker,
-// but by the time it is opened another program has its identifier. '.' nothing, and no list.
+// Identifier 9 beside init (4): a letter is the worker, the same process while the letter stays;
+// its capital is that process running another image; '-' another program; 'r' the worker, but
+// the identifier passes to another program before it can be held. '.': no process, no list.
 void nextTable() {
-    if (fake.scans.empty()) {
-        return;
+    if (fake.scans.empty()) {  // the loop went on after the list could not be taken
+        std::abort();
     }
-    const char c = fake.scans[0];
+    fake.now = fake.scans[0];
     fake.scans.erase(0, 1);
-    fake.ids = c == '.' ? std::vector<ProcessId>{} : std::vector<ProcessId>{4, 9};
-    fake.reuseBeforeHold = c == 'r';
-    if (c == '.') {
-        fake.processes.clear();
-        return;
-    }
-    if (find(4) == nullptr) {
-        start(4, "init");
-    }
-    Process* nine = find(9);
-    const std::string image = std::strchr("+*r", c) ? worker : "sh";
-    if (c == 'x' && nine != nullptr) {
-        nine->image = image;
-    } else if (c == '*' || nine == nullptr || nine->image != image) {
-        start(9, image.c_str());
-    }
+    fake.ids = fake.now == '.' ? std::vector<ProcessId>{} : std::vector<ProcessId>{4, 9};
+    fake.images = {{4, "init"}, {9, std::islower(fake.now) ? worker : "sh"}};
 }
 
-bool nameOf(const Process* p, char* name, std::size_t size) {
-    return p != nullptr && std::snprintf(name, size, "%s", p->image.c_str()) > 0;
+bool nameOf(ProcessId id, char* name, std::size_t size) {
+    auto image = fake.images.find(id);
+    return image != fake.images.end() && std::snprintf(name, size, "%s", image->second.c_str()) > 0;
 }
 
+// An empty table stands for a process list that cannot be taken. Only identifier 9 can be held;
+// its handle is the process's letter.
 const WatchOps fakeOps = {
     [](std::vector<ProcessId>& ids) {
         fake.calls += 'L';
@@ -92,70 +54,53 @@ const WatchOps fakeOps = {
     },
     [](ProcessId id, char* name, std::size_t size) {
         fake.opened.push_back(id);
-        return nameOf(find(id), name, size);
+        return nameOf(id, name, size);
     },
     [](ProcessId id, char* name, std::size_t size) {
-        if (std::exchange(fake.reuseBeforeHold, false)) {
-            start(id, "sh");
+        // With 'r', by now identifier 9 is another program (named like init).
+        if (id != 9 || !nameOf(fake.now == 'r' ? 4 : id, name, size)) {
+            return noHeldProcess;
         }
-        for (const auto& p : fake.processes) {
-            if (p.second.id == id && nameOf(&p.second, name, size)) {
-                fake.held.insert(p.first);
-                return p.first;
-            }
-        }
-        return noHeldProcess;
+        ++fake.holds;
+        return static_cast<HeldProcess>(std::tolower(fake.now));
     },
     [](HeldProcess process, char* name, std::size_t size) {
         fake.calls += 'h';
-        auto p = fake.processes.find(process);
-        return p != fake.processes.end() && nameOf(&p->second, name, size);
+        return process == std::tolower(fake.now) && nameOf(9, name, size);
     },
-    [](HeldProcess process) { fake.held.erase(process); },
+    [](HeldProcess) { --fake.holds; },
     [](const std::string&) { return fake.scriptPresent; },
     [](const std::string&) { return ++fake.launches > 0; },
     [](std::uint64_t) {
-        fake.calls += ' ';
+        fake.calls += '/';
         nextTable();  // the world changes while the watchdog sleeps
     },
 };
 
-class Watch : public testing::Test {
-protected:
-    void SetUp() override {
-        fake = FakeSystem();
-        watchOps = fakeOps;
-    }
-    void TearDown() override {  // the probe lets go of a worker it still holds
-        fake.processes.clear();
-        bool found = false;
-        scanForWorker(worker, found);
-    }
-    bool scan(bool& found) {
-        fake.opened.clear();
-        return scanForWorker(worker, found);
-    }
-};
+void reset() {
+    fake = FakeSystem();
+    watchOps = fakeOps;
+}
 
-TEST_F(Watch, ProbeMatchesWholeNameByteForByte) {
-    const char* images[] = {worker,  "quorvank-lt-7.exe", "Quorvank-LT-7.exe ", "Quorvank-LT-7",
-                            nullptr, "fourteen-chars"};
-    for (ProcessId id = 1; id <= 6; ++id) {
-        if (images[id - 1] != nullptr) {
-            start(id, images[id - 1]);
-        }
-        EXPECT_EQ(isProcessRunning(worker, id), id == 1) << id;  // 5 cannot be opened
+TEST(Watch, ProbeMatchesWholeNameScanCarriesOverAndStopsAtFirst) {
+    reset();
+    fake.images = {{1, worker},
+                   {2, "quorvank-lt-7.exe"},
+                   {3, "Quorvank-LT-7.exe "},
+                   {4, "Quorvank-LT-7"},
+                   {6, "fourteen-chars"}};
+    for (ProcessId id = 0; id <= 5; ++id) {
+        EXPECT_EQ(isProcessRunning(worker, id), id == 1) << id;  // 0 and 5 cannot be opened
     }
     EXPECT_FALSE(isProcessRunning("fourteen-chars", 6));  // 14 characters never match
     EXPECT_FALSE(isProcessRunning("unknown", 5));         // nor does an unreadable image
-}
 
-TEST_F(Watch, ScanVerdictCarryOverAndFirstMatch) {
+    fake.opened.clear();
     bool found = true;
-    EXPECT_FALSE(scan(found));  // no process list: verdict untouched
+    EXPECT_FALSE(scanForWorker(worker, found));  // no process list: verdict untouched
     EXPECT_TRUE(found);
     fake.ids = {0};  // nothing but identifier 0: never opened, verdict carried over
-    EXPECT_TRUE(scan(found));
+    EXPECT_TRUE(scanForWorker(worker, found));
     EXPECT_TRUE(found);
     EXPECT_TRUE(fake.opened.empty());
 
@@ -163,46 +108,43 @@ TEST_F(Watch, ScanVerdictCarryOverAndFirstMatch) {
     for (ProcessId id = 100; id < 5100; ++id) {
         fake.ids.push_back(id);
     }
-    start(4900, worker);
-    start(4901, worker);
+    fake.images = {{4900, worker}, {4901, worker}};
     found = false;
-    EXPECT_TRUE(scan(found));
+    EXPECT_TRUE(scanForWorker(worker, found));
     EXPECT_TRUE(found);
     EXPECT_EQ(fake.opened.size(), 4801u);
     EXPECT_EQ(fake.opened.back(), 4900u);
 }
 
-TEST_F(Watch, LoopStateTable) {
-    // R: "is running", S: restart line, F: "Could not get process list" (the list fails once
-    // the scans are used up), X: the script was gone at restart time.
+TEST(Watch, LoopStateTable) {
+    // R: "is running", S: restart line, F: "Could not get process list" (once the scans are used
+    // up), X: the script is gone at restart time (and only then). A held worker is asked alone
+    // ("aaa"); ended ("-a-", "ab--") or running another image ("aAAA") it is let go and the list
+    // walked in the same cycle. What is opened after the identifier passed on is never held
+    // ("r--").
     const struct {
-        const char* scans;
-        const char* events;
-        const char* calls;
-        bool scriptPresent = true;
+        const char *scans, *events, *calls;
     } cases[] = {
         {"", "F", "L"},
-        {"+---", "RSX", "L hL L L", false},
-        {"+++", "RF", "L h h hL"},
-        {"-+-", "RF", "L L hL L"},
-        {"---", "SF", "L L L L"},
-        {"-------", "SSF", "L L L L L L L L"},
-        {"+---+++", "RSRF", "L hL L L L h h hL"},
-        {"+--+-+--+", "RF", "L hL L L hL L hL L L hL"},
-        {"---+-+---", "SRSF", "L L L L hL L hL L L L"},
-        {"--+---", "RSF", "L L L hL L L L"},
-        {"+*--", "RF", "L hL hL L L"},  // a new worker: found by the walk of the same cycle
-        {"+xxx", "RSF", "L hL L L L"},  // the held process changed its image
-        {"r--", "RF", "L L L L"},       // the identifier was reused before the worker was held
+        {"a---", "RSX", "L/hL/L/L"},
+        {"aaa", "RF", "L/h/h/hL"},
+        {"-a-", "RF", "L/L/hL/L"},
+        {"---", "SF", "L/L/L/L"},
+        {"-------", "SSF", "L/L/L/L/L/L/L/L"},
+        {"a---bbb", "RSRF", "L/hL/L/L/L/h/h/hL"},
+        {"a--b-c--d", "RF", "L/hL/L/L/hL/L/hL/L/L/hL"},
+        {"---a-b---", "SRSF", "L/L/L/L/hL/L/hL/L/L/L"},
+        {"--a---", "RSF", "L/L/L/hL/L/L/L"},
+        {"ab--", "RF", "L/hL/hL/L/L"},
+        {"aAAA", "RSF", "L/hL/L/L/L"},
+        {"r--", "RF", "L/L/L/L"},
     };
+    const WatchSettings settings = {worker, "start.sh"};
     for (const auto& c : cases) {
-        SetUp();
+        reset();
         fake.scans = std::string(c.scans) + ".";
         nextTable();
-        fake.scriptPresent = c.scriptPresent;
-        WatchSettings settings;
-        settings.processName = worker;
-        settings.scriptPath = "start.sh";
+        fake.scriptPresent = std::string(c.events).back() != 'X';
         testing::internal::CaptureStdout();
         EXPECT_EQ(runWatchLoop(settings), 1);
         std::string events;
@@ -216,9 +158,9 @@ TEST_F(Watch, LoopStateTable) {
         }
         EXPECT_EQ(events, c.events) << c.scans;
         EXPECT_EQ(fake.calls, c.calls) << c.scans;  // a sleep after each cycle that goes on
-        EXPECT_TRUE(fake.held.empty()) << c.scans;
-        const bool stoppedAtLaunch = events.back() == 'X';
-        EXPECT_EQ(fake.launches, std::count(events.begin(), events.end(), 'S') - stoppedAtLaunch);
+        EXPECT_EQ(fake.holds, 0) << c.scans;
+        EXPECT_EQ(fake.launches + (events.back() == 'X'),
+                  std::count(events.begin(), events.end(), 'S'));
     }
 }
 
