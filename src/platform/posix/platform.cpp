@@ -15,120 +15,46 @@
 namespace {
 
 // /proc, opened by the first listing and kept open; image names are read relative to it, so a
-// scan costs one rewind of /proc and one readlinkat per process examined.
+// walk costs one rewind of /proc and one readlinkat per process examined.
 int procFd = -1;
-
-// The process last asked about by isProcessListed and the directory position of its entry, so
-// that later checks read that one entry instead of the whole table.
-ProcessId knownId = 0;
-off_t knownPosition = 0;
 
 const char deletedSuffix[] = " (deleted)";
 
-// Reads /proc from position start and calls visit(id, position of the entry) for each process
-// entry (a decimal name) until visit returns false. False when /proc cannot be read.
-template <typename Visit>
-bool readProcessEntries(off_t start, char* buffer, std::size_t size, Visit visit) {
+bool openProcDirectory() {
     if (procFd < 0) {
         procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (procFd < 0) {
-            return false;
-        }
     }
-    if (lseek(procFd, start, SEEK_SET) < 0) {
-        return false;
-    }
-    off_t position = start;
-    for (;;) {
-        const ssize_t count = getdents64(procFd, buffer, size);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return count == 0;
-        }
-        for (ssize_t offset = 0; offset < count;) {
-            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + offset);
-            offset += entry->d_reclen;
-            const off_t entryPosition = position;
-            position = entry->d_off;
-            std::uint64_t id = 0;
-            const char* c = entry->d_name;
-            for (; *c >= '0' && *c <= '9' && id <= UINT32_MAX; ++c) {
-                id = id * 10 + static_cast<unsigned>(*c - '0');
-            }
-            if (*c == '\0' && c != entry->d_name && id <= UINT32_MAX &&
-                !visit(static_cast<ProcessId>(id), entryPosition)) {
-                return true;
-            }
-        }
-    }
+    return procFd >= 0;
 }
 
-}  // namespace
-
-bool listProcessIds(std::vector<ProcessId>& ids) {
-    ids.clear();
-    alignas(8) char entries[32768];
-    return readProcessEntries(0, entries, sizeof entries, [&ids](ProcessId id, off_t) {
-        ids.push_back(id);
-        return true;
-    });
-}
-
-bool isProcessListed(ProcessId processId, bool& listed) {
-    listed = false;
-    // An entry's position follows from its identifier and stays while the process lives, so
-    // the entry read back from there tells whether the process is still listed. Only a failed
-    // read falls back to the whole table, which decides whether a list can be taken at all.
-    if (knownId == processId) {
-        alignas(8) char entries[512];
-        if (readProcessEntries(knownPosition, entries, sizeof entries,
-                               [processId, &listed](ProcessId id, off_t) {
-                                   listed = id == processId;
-                                   return false;
-                               })) {
-            knownId = listed ? processId : 0;
-            return true;
-        }
-        listed = false;
-    }
-    // Not asked about before: look through the whole table and remember where it stands.
-    knownId = 0;
-    alignas(8) char entries[32768];
-    return readProcessEntries(0, entries, sizeof entries,
-                              [processId, &listed](ProcessId id, off_t position) {
-                                  if (id != processId) {
-                                      return true;
-                                  }
-                                  listed = true;
-                                  knownId = id;
-                                  knownPosition = position;
-                                  return false;
-                              });
-}
-
-bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
-    // "/proc/<id>/exe", formatted by hand: this runs for every process of every scan.
-    const char procPrefix[] = "/proc/";
-    char link[32];
-    std::memcpy(link, procPrefix, sizeof procPrefix - 1);
+// Writes the decimal digits of id at out; returns the end. Formatted by hand: this runs for
+// every process of every walk.
+char* appendDecimal(char* out, ProcessId id) {
     char digits[10];
     std::size_t digitCount = 0;
     do {
-        digits[digitCount++] = static_cast<char>('0' + processId % 10);
-        processId /= 10;
-    } while (processId != 0);
-    char* end = link + sizeof procPrefix - 1;
+        digits[digitCount++] = static_cast<char>('0' + id % 10);
+        id /= 10;
+    } while (id != 0);
     while (digitCount > 0) {
-        *end++ = digits[--digitCount];
+        *out++ = digits[--digitCount];
     }
-    std::memcpy(end, "/exe", sizeof "/exe");
+    return out;
+}
+
+// Reads the link <prefix>exe relative to directoryFd (a process's /proc directory, or /proc
+// itself with prefix "<pid>/") and writes the file-name part of its target to name.
+bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size) {
+    char link[64];
+    const std::size_t prefixLength = std::strlen(prefix);
+    if (prefixLength + sizeof "exe" > sizeof link || size == 0) {
+        return false;
+    }
+    std::memcpy(link, prefix, prefixLength);
+    std::memcpy(link + prefixLength, "exe", sizeof "exe");
     char target[PATH_MAX];
-    ssize_t length = procFd >= 0
-                         ? readlinkat(procFd, link + sizeof procPrefix - 1, target, sizeof target)
-                         : readlink(link, target, sizeof target);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target || size == 0) {
+    ssize_t length = readlinkat(directoryFd, link, target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) {
         return false;
     }
     // A running program whose file was removed or replaced shows as "<path> (deleted)".
@@ -149,6 +75,73 @@ bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
     std::memcpy(name, base, baseLength);
     name[baseLength] = '\0';
     return true;
+}
+
+}  // namespace
+
+bool listProcessIds(std::vector<ProcessId>& ids) {
+    ids.clear();
+    if (!openProcDirectory() || lseek(procFd, 0, SEEK_SET) < 0) {
+        return false;
+    }
+    alignas(8) char entries[32768];
+    for (;;) {
+        const ssize_t count = getdents64(procFd, entries, sizeof entries);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return count == 0;
+        }
+        for (ssize_t offset = 0; offset < count;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(entries + offset);
+            offset += entry->d_reclen;
+            // Processes are the entries with a decimal name.
+            std::uint64_t id = 0;
+            const char* c = entry->d_name;
+            for (; *c >= '0' && *c <= '9' && id <= UINT32_MAX; ++c) {
+                id = id * 10 + static_cast<unsigned>(*c - '0');
+            }
+            if (*c == '\0' && c != entry->d_name && id <= UINT32_MAX) {
+                ids.push_back(static_cast<ProcessId>(id));
+            }
+        }
+    }
+}
+
+bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
+    char prefix[32] = "/proc/";
+    const bool relative = openProcDirectory();
+    char* end = appendDecimal(relative ? prefix : prefix + sizeof "/proc/" - 1, processId);
+    *end++ = '/';
+    *end = '\0';
+    return imageBaseNameAt(relative ? procFd : AT_FDCWD, prefix, name, size);
+}
+
+HeldProcess holdProcess(ProcessId processId, char* name, std::size_t size) {
+    // The descriptor of /proc/<pid> stays bound to that process: once it has ended, lookups
+    // through it fail even when the identifier has gone to a new process.
+    char directory[16];
+    *appendDecimal(directory, processId) = '\0';
+    const int held =
+        openProcDirectory() ? openat(procFd, directory, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (held < 0) {
+        return noHeldProcess;
+    }
+    if (!imageBaseNameAt(held, "", name, size)) {
+        close(held);
+        return noHeldProcess;
+    }
+    return held;
+}
+
+bool readHeldImageBaseName(HeldProcess process, char* name, std::size_t size) {
+    // An ended process, a zombie included, has no exe link: the read fails.
+    return imageBaseNameAt(static_cast<int>(process), "", name, size);
+}
+
+void releaseProcess(HeldProcess process) {
+    close(static_cast<int>(process));
 }
 
 bool fileExists(const std::string& path) {
