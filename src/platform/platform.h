@@ -43,6 +43,12 @@ void releaseProcess(HeldProcess process);
 // True when the file-status query succeeds for path; directories count as present.
 bool fileExists(const std::string& path);
 
+// Only when we run as root: whether a user other than root can change what path names, that is
+// the file itself or any directory it is reached through (resolved from the working directory,
+// links followed, every directory up to the root). If so, true, with the first such path in
+// where and the reason in why ("is writable by every user"). False otherwise, and on Windows.
+bool findChangeableByOthers(const std::string& path, std::string& where, std::string& why);
+
 // Starts the script detached: returns at once without waiting for it. The script gets no
 // descriptor or handle of ours and is not stopped by a Ctrl+C aimed at the watchdog's console.
 // True when the system accepted the start; what the script does afterwards is not known here.

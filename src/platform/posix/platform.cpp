@@ -3,6 +3,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -147,6 +149,110 @@ void releaseProcess(HeldProcess process) {
 bool fileExists(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0;
+}
+
+namespace {
+
+// Whether a user other than root can change the entry at path: it belongs to another user, or
+// its group or everyone may write it. In a sticky directory (/tmp) others may add entries but
+// not rename or remove ours, so there the write bits do not count; the entries' owners do.
+bool isChangeableByOthers(const std::string& path, std::string& why) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) {
+        return false;
+    }
+    if (status.st_uid != 0) {
+        const struct passwd* user = getpwuid(status.st_uid);
+        why = "is owned by " +
+              (user ? std::string(user->pw_name) : "uid " + std::to_string(status.st_uid));
+        return true;
+    }
+    if (S_ISLNK(status.st_mode) || (S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX))) {
+        return false;
+    }
+    if (status.st_mode & S_IWOTH) {
+        why = "is writable by every user";
+        return true;
+    }
+    if (status.st_mode & S_IWGRP) {
+        const struct group* group = getgrgid(status.st_gid);
+        why = "is writable by group " +
+              (group ? std::string(group->gr_name) : "gid " + std::to_string(status.st_gid));
+        return true;
+    }
+    return false;
+}
+
+// Pushes the components of path onto pending so that the first one is taken next.
+void pushComponents(const std::string& path, std::vector<std::string>& pending) {
+    std::size_t end = path.size();
+    while (end > 0) {
+        const std::size_t slash = path.rfind('/', end - 1);
+        const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+        pending.push_back(path.substr(start, end - start));
+        end = slash == std::string::npos ? 0 : slash;
+    }
+}
+
+}  // namespace
+
+bool findChangeableByOthers(const std::string& path, std::string& where, std::string& why) {
+    if (geteuid() != 0 || path.empty()) {
+        return false;
+    }
+    // Components still to resolve, the next one last. A relative path starts at the working
+    // directory, which is walked from the root like the rest.
+    std::vector<std::string> pending;
+    pushComponents(path, pending);
+    if (path[0] != '/') {
+        char directory[PATH_MAX];
+        if (getcwd(directory, sizeof directory) == nullptr || directory[0] != '/') {
+            return false;
+        }
+        pushComponents(directory, pending);
+    }
+    if (isChangeableByOthers("/", why)) {
+        where = "/";
+        return true;
+    }
+    std::string reached;  // the directory reached so far, without links; "" is the root
+    // Resolve one component at a time as the system does, checking each entry passed through;
+    // a link's target is resolved in its place.
+    int links = 0;
+    while (!pending.empty()) {
+        const std::string name = pending.back();
+        pending.pop_back();
+        if (name.empty() || name == ".") {
+            continue;
+        }
+        if (name == "..") {
+            reached.erase(reached.empty() ? 0 : reached.rfind('/'));
+            continue;
+        }
+        const std::string next = reached + "/" + name;
+        if (isChangeableByOthers(next, why)) {
+            where = next;
+            return true;
+        }
+        struct stat status;
+        if (lstat(next.c_str(), &status) != 0) {
+            return false;
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            reached = next;
+            continue;
+        }
+        char target[PATH_MAX];
+        const ssize_t length = readlink(next.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target || ++links > 40) {
+            return false;
+        }
+        if (target[0] == '/') {
+            reached.clear();
+        }
+        pushComponents(std::string(target, static_cast<std::size_t>(length)), pending);
+    }
+    return false;
 }
 
 namespace {

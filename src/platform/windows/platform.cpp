@@ -153,6 +153,13 @@ bool fileExists(const std::string& path) {
     return _stat64(query.c_str(), &status) == 0;
 }
 
+bool findChangeableByOthers(const std::string&, std::string&, std::string&) {
+    // Who may change a file on Windows is decided by its access control list, not by an owner
+    // and mode bits, and an elevated watchdog is not the only one at risk; a partial check
+    // would promise more than it can tell, so none is made here.
+    return false;
+}
+
 bool startScriptDetached(const std::string& path) {
     // The empty title matters: START takes the first quoted word as the window's title, so
     // without it a quoted path would open an empty console and start nothing.
