@@ -40,6 +40,14 @@ bool readHeldImageBaseName(HeldProcess process, char* name, std::size_t size);
 // Closes a held process.
 void releaseProcess(HeldProcess process);
 
+#ifndef _WIN32
+// The image base name from the entries "<prefix>exe" and "<prefix>cmdline" relative to the open
+// directory directoryFd (/proc with prefix "<id>/", or a /proc/<id> directory with prefix "").
+// For a program run by Wine's loader it is the file-name part of the first command-line
+// argument, a Windows or a Unix path. False, with name untouched, when it cannot be read.
+bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size);
+#endif
+
 // True when the file-status query succeeds for path; directories count as present.
 bool fileExists(const std::string& path);
 
@@ -51,6 +59,8 @@ bool findChangeableByOthers(const std::string& path, std::string& where, std::st
 
 // Starts the script detached: returns at once without waiting for it. The script gets no
 // descriptor or handle of ours and is not stopped by a Ctrl+C aimed at the watchdog's console.
+// On Linux a batch file (.bat, .cmd) that cannot be executed directly is run by Wine when a
+// "wine" program is on the PATH.
 // True when the system accepted the start; what the script does afterwards is not known here.
 bool startScriptDetached(const std::string& path);
 

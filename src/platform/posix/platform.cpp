@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -44,18 +45,38 @@ char* appendDecimal(char* out, ProcessId id) {
     return out;
 }
 
-// Reads the link <prefix>exe relative to directoryFd (a process's /proc directory, or /proc
-// itself with prefix "<pid>/") and writes the file-name part of its target to name.
+// Wine's loaders, the executable of every Windows program that Wine runs.
+bool isWineLoader(const char* name, std::size_t length) {
+    for (const char* loader : {"wine", "wine64", "wine-preloader", "wine64-preloader"}) {
+        if (std::strlen(loader) == length && std::memcmp(loader, name, length) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Start of the file-name part of the text from begin to end: what follows the last '/' or, for
+// a Windows path, the last '\' as well.
+const char* fileNamePart(const char* begin, const char* end, bool windowsPath) {
+    while (end > begin && end[-1] != '/' && !(windowsPath && end[-1] == '\\')) {
+        --end;
+    }
+    return end;
+}
+
+}  // namespace
+
 bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size) {
-    char link[64];
+    // "<prefix>exe", later "<prefix>cmdline"; the longest prefix in use is "/proc/<id>/".
+    char path[48];
     const std::size_t prefixLength = std::strlen(prefix);
-    if (prefixLength + sizeof "exe" > sizeof link || size == 0) {
+    if (size == 0 || prefixLength + sizeof "cmdline" > sizeof path) {
         return false;
     }
-    std::memcpy(link, prefix, prefixLength);
-    std::memcpy(link + prefixLength, "exe", sizeof "exe");
+    std::memcpy(path, prefix, prefixLength);
+    std::memcpy(path + prefixLength, "exe", sizeof "exe");
     char target[PATH_MAX];
-    ssize_t length = readlinkat(directoryFd, link, target, sizeof target);
+    ssize_t length = readlinkat(directoryFd, path, target, sizeof target);
     if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) {
         return false;
     }
@@ -66,9 +87,36 @@ bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_
         length -= static_cast<ssize_t>(suffixLength);
     }
     const char* nameEnd = target + length;
-    const char* base = nameEnd;
-    while (base > target && base[-1] != '/') {
-        --base;
+    const char* base = fileNamePart(target, nameEnd, false);
+    if (isWineLoader(base, static_cast<std::size_t>(nameEnd - base))) {
+        // A Windows program under Wine: its image is the first argument of its command line,
+        // a Windows or a Unix path ("Z:\srv\Quorvank-LT.exe", "./Quorvank-LT.exe").
+        std::memcpy(path + prefixLength, "cmdline", sizeof "cmdline");
+        const int cmdline = openat(directoryFd, path, O_RDONLY | O_CLOEXEC);
+        if (cmdline < 0) {
+            return false;
+        }
+        ssize_t count = 0;
+        do {
+            count = read(cmdline, target, sizeof target);
+        } while (count < 0 && errno == EINTR);
+        close(cmdline);
+        if (count <= 0) {
+            return false;
+        }
+        nameEnd =
+            static_cast<const char*>(std::memchr(target, '\0', static_cast<std::size_t>(count)));
+        if (nameEnd == nullptr) {
+            // Without a terminator in a full buffer the first argument did not fit.
+            if (static_cast<std::size_t>(count) == sizeof target) {
+                return false;
+            }
+            nameEnd = target + count;
+        }
+        base = fileNamePart(target, nameEnd, true);
+        if (base == nameEnd) {
+            return false;
+        }
     }
     std::size_t baseLength = static_cast<std::size_t>(nameEnd - base);
     if (baseLength >= size) {
@@ -78,8 +126,6 @@ bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_
     name[baseLength] = '\0';
     return true;
 }
-
-}  // namespace
 
 bool listProcessIds(std::vector<ProcessId>& ids) {
     ids.clear();
@@ -258,7 +304,8 @@ bool findChangeableByOthers(const std::string& path, std::string& where, std::st
 namespace {
 
 // Runs in the forked grandchild: a clean signal state, stdin from /dev/null, then the script.
-[[noreturn]] void execScript(const char* const direct[], const char* const viaShell[]) {
+[[noreturn]] void execScript(const char* const direct[], const char* const viaWine[],
+                             const char* const viaShell[]) {
     struct sigaction defaultAction;
     std::memset(&defaultAction, 0, sizeof defaultAction);
     defaultAction.sa_handler = SIG_DFL;
@@ -281,11 +328,55 @@ namespace {
         }
     }
     execv(direct[0], const_cast<char* const*>(direct));
-    // Not executable, or no #! line: let the shell read it, as it would from a terminal.
+    // Not executable, or no #! line: a batch file goes to Wine when there is one, anything else
+    // (or a Wine that cannot be started) to the shell, as it would be run from a terminal.
     if (errno == EACCES || errno == ENOEXEC) {
+        if (viaWine[0] != nullptr) {
+            execv(viaWine[0], const_cast<char* const*>(viaWine));
+        }
         execv(viaShell[0], const_cast<char* const*>(viaShell));
     }
     _exit(127);
+}
+
+bool isBatchFile(const std::string& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    char extension[4];
+    for (std::size_t i = 0; i < 4; ++i) {
+        const char c = path[path.size() - 4 + i];
+        extension[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return std::memcmp(extension, ".bat", 4) == 0 || std::memcmp(extension, ".cmd", 4) == 0;
+}
+
+// The executable file that execvp would run for a name without a slash: the first match along
+// the PATH (an empty entry is the working directory), or "/bin:/usr/bin" when PATH is unset.
+// Empty when there is none.
+std::string findOnPath(const char* program) {
+    const char* searchPath = std::getenv("PATH");
+    if (searchPath == nullptr) {
+        searchPath = "/bin:/usr/bin";
+    }
+    for (const char* entry = searchPath;; ++entry) {
+        const char* entryEnd = std::strchr(entry, ':');
+        if (entryEnd == nullptr) {
+            entryEnd = entry + std::strlen(entry);
+        }
+        std::string candidate(entry, entryEnd);
+        candidate += candidate.empty() ? "./" : "/";
+        candidate += program;
+        struct stat status;
+        if (stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+            access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        if (*entryEnd == '\0') {
+            return std::string();
+        }
+        entry = entryEnd;
+    }
 }
 
 }  // namespace
@@ -293,6 +384,13 @@ namespace {
 bool startScriptDetached(const std::string& path) {
     // Everything the child needs is prepared before fork; after it only system calls run.
     const char* const direct[] = {path.c_str(), nullptr};
+    // Wine's START with a Unix path opens the batch file in a console of its own and returns.
+    // Named with its full Windows path: a bare "start" would find a start.bat in the working
+    // directory first and run that instead, whatever the script.
+    const std::string wine = isBatchFile(path) ? findOnPath("wine") : std::string();
+    const char* const viaWine[] = {wine.empty() ? nullptr : wine.c_str(),
+                                   "C:\\windows\\system32\\start.exe", "/unix", path.c_str(),
+                                   nullptr};
     const char* const viaShell[] = {"/bin/sh", "--", path.c_str(), nullptr};
     pid_t child = fork();
     if (child < 0) {
@@ -307,7 +405,7 @@ bool startScriptDetached(const std::string& path) {
         }
         pid_t grandchild = fork();
         if (grandchild == 0) {
-            execScript(direct, viaShell);
+            execScript(direct, viaWine, viaShell);
         }
         _exit(grandchild < 0 ? 127 : 0);
     }
