@@ -1,0 +1,349 @@
+#!/usr/bin/env python3
+# The real zel-restarter binary against real processes: "e2e.py MODE --list" names the
+# scenarios of a mode, "e2e.py MODE NAME" runs one (exit 0 passed, 77 skipped, else failed).
+# linux: the Linux build; workers are copies of sleep, scripts shell scripts.
+# windows: the Windows build under Wine; the worker is the Windows test program (ZEL_WORKER),
+# scripts are .bat files with CR LF, and console lines end in CR LF.
+# wineworker: the Linux build watching that Windows worker running under Wine.
+# Each run watches its own instance number (its PID) in a directory of its own, and kills only
+# processes it started, by PID. Workers and start scripts append a line to workers.pid when
+# they start, so that launches can be counted.
+import calendar, os, random, re, shutil, signal, subprocess, sys, tempfile, time
+
+MODE, BINARY = sys.argv[1], os.environ.get("ZEL_BINARY", "")
+WINE, WORKER = os.environ.get("ZEL_WINE", "wine"), os.environ.get("ZEL_WORKER", "/bin/sleep")
+os.environ["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d"  # quiet, headless
+SCENARIOS, QUIET = {}, subprocess.DEVNULL
+
+
+class Skip(Exception):
+    pass
+
+
+class Run:
+    def __init__(self):
+        self.dir, self.n = tempfile.mkdtemp(prefix="zel-e2e-"), os.getpid()
+        self.worker, self.log = f"Quorvank-LT-{self.n}.exe", f"Zel-Restarter-{self.n}.log"
+        self.windows, self.pids, self.watchdog = MODE == "windows", [], None
+        self.script = "start.bat" if self.windows else "start.sh"
+        self.restart = f"{self.worker} not running - starting {self.script}"
+        self.running = f"{self.worker} is running"
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, text, mode=0o644):
+        with open(self.path(name), "w", newline="") as f:
+            f.write(text.replace("\n", "\r\n") if name.endswith(".bat") else text)
+        os.chmod(self.path(name), mode)
+        return name
+
+    def read(self, name="out.txt"):
+        try:
+            with open(self.path(name), "rb") as f:
+                return f.read().decode(errors="replace")
+        except OSError:
+            return ""
+
+    def spawn(self, *argv):
+        self.pids.append(subprocess.Popen(argv, cwd=self.dir, stdin=QUIET, stdout=QUIET,
+                                          stderr=QUIET))
+        return self.pids[-1]
+
+    def start_worker(self, name=None):
+        # Under Wine the worker reports itself in started.pid once it runs.
+        shutil.copy(WORKER, self.path(name or self.worker))
+        if MODE == "linux":
+            return self.spawn(self.path(name or self.worker), "600")
+        started = self.read("started.pid").count("\n") + 1
+        worker = self.spawn(WINE, self.path(name or self.worker), "600", "started.pid")
+        self.wait_for("\n", started, "started.pid")
+        return worker
+
+    def start_script(self, name=None):  # a script that runs the worker, recorded by the worker
+        shutil.copy(WORKER, self.path(self.worker))
+        name = name or self.script
+        if name.endswith(".bat"):
+            worker, pids = ("Z:" + self.path(f).replace("/", "\\") for f in (self.worker, "workers.pid"))
+            return self.write(name, f'@echo off\n"{worker}" 600 "{pids}"\n')
+        if MODE == "linux":
+            return self.write(name, f"echo $$ >> workers.pid\nexec ./{self.worker} 600\n", 0o755)
+        return self.write(name, f"#!/bin/sh\nexec {WINE} ./{self.worker} 600 workers.pid\n", 0o755)
+
+    def recorder(self):  # a script, not executable, that only records its launch
+        return self.write(self.script, "echo launch>> workers.pid\n") and {}
+
+    def launches(self):
+        return self.read("workers.pid").count("\n")
+
+    def watch(self, arguments=None, script=None, env=None, stdout=None, stdin=QUIET, **options):
+        arguments = arguments if arguments is not None else [
+            "--instance", str(self.n), "--interval", "1", "--run", script or self.script]
+        self.watchdog = subprocess.Popen(
+            [WINE] * self.windows + [BINARY] + arguments, cwd=self.dir, stdin=stdin, stderr=QUIET,
+            stdout=stdout or open(self.path("out.txt"), "wb"), env={**os.environ, **(env or {})},
+            **options)
+
+    def status(self, timeout=10):
+        try:
+            return self.watchdog.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def wait_for(self, text, count=1, name="out.txt", timeout=30):
+        deadline = time.time() + timeout
+        while self.read(name).count(text) < count:
+            assert time.time() < deadline, f'no "{text}" x{count} in {name}:\n{self.read(name)}'
+            time.sleep(0.05)
+
+    def events(self, name="out.txt"):  # the timestamped lines, prefix removed
+        return [line[22:] for line in self.read(name).replace("\r\n", "\n").split("\n")
+                if re.match(r"\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] ", line)]
+
+    def console(self, text):
+        return text.replace("\n", "\r\n") if self.windows else text
+
+    def close(self):
+        for process in self.pids + [self.watchdog] * (self.watchdog is not None):
+            process.kill()
+            process.wait()
+        for pid in live_workers(self) if MODE == "linux" else []:
+            os.kill(pid, signal.SIGKILL)
+        if MODE != "linux":
+            self.write("stop", "")  # Windows workers started by scripts end on it
+            time.sleep(0.5)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def image(pid):
+    try:
+        return os.readlink(f"/proc/{pid}/exe")
+    except OSError:
+        return ""
+
+
+def live_workers(t):
+    return [int(p) for p in os.listdir("/proc") if image(p).startswith(t.path(t.worker))]
+
+
+def seconds(line, offset=0):  # a line's timestamp read in a zone offset seconds east of UTC
+    return calendar.timegm(time.strptime(line[1:20], "%Y-%m-%d %H:%M:%S")) - offset
+
+
+def children(pid):
+    with open(f"/proc/{pid}/task/{pid}/children") as f:
+        return f.read().split()
+
+
+def scenario(*modes):
+    return lambda function: SCENARIOS.setdefault(function.__name__, (function, modes))
+
+
+@scenario("linux", "windows")
+def startup_errors_and_information(t):
+    os.mkdir(t.path("sub dir"))
+    for arguments, status, output, log in [
+            (["--instance"], 2, "No value set for 'instance' parameter", None),
+            (["--interval"], 2, "No value set for 'interval' parameter", None),
+            (["--instance", "4", "--run"], 2, "No value set for 'script' parameter", None),
+            ([], 1, "File start.bat does not exist\n", "Zel-Restarter.log"),
+            (["--instance", "4", "--run", "gone.sh"], 1, "File gone.sh does not exist\n",
+             "Zel-Restarter-4.log"),
+            (["--run", "sub dir/"], None, "Run:\t\tsub dir/\n", "Zel-Restarter.log"),
+            (["--version"], 0, "zel-restarter ", None),
+            (["--interval", "5", "--help"], 0, "Usage: zel-restarter [--instance N]", None)]:
+        for name in [f for f in os.listdir(t.dir) if f.endswith(".log")]:
+            os.remove(t.path(name))
+        t.watch(arguments)
+        if status is None:  # a directory passes the script check
+            t.wait_for(t.console(output))
+            assert t.status(0.5) is None
+            t.watchdog.kill()
+        else:
+            assert t.status() == status and t.read().startswith(t.console(output)), t.read()
+            assert status == 0 or t.read() == t.console(output), t.read()
+        assert [f for f in os.listdir(t.dir) if f.endswith(".log")] == ([log] if log else [])
+        assert not log or t.read(log) == ""
+
+
+@scenario("linux", "windows")
+def absent_worker_started_two_intervals_after_starting_timer(t):
+    t.start_script()
+    t.write(t.log, "earlier line\n")
+    began = time.time()
+    # The runtime expands the pattern on Windows; a zone far from UTC shows local time is used.
+    t.watch(script="st*.bat" if t.windows else None, env={"TZ": "ZEL-5:30"})
+    t.wait_for("is running")
+    banner = t.console(f"==========Quorvank Restarter==========\n\nInstance:\t{t.worker}\n"
+                       f"Run:\t\t{t.script}\nInterval:\t1 seconds\n\n\n")
+    out, log = t.read(), t.read(t.log)
+    assert out.startswith(banner) and t.events() == ["Starting timer", t.restart, t.running], out
+    assert log.startswith("earlier line\n[") and "\r" not in log, log
+    assert t.console(log[len("earlier line\n"):]) == out[len(banner):], log
+    lines = log.split("\n")[1:3]
+    assert 1 <= seconds(lines[0], 19800) - began <= 4, (began, lines)  # after a 2 s pause
+    assert 1 <= seconds(lines[1]) - seconds(lines[0]) <= 3, lines  # scans at 0, 1 and 2 s
+    assert t.launches() == 1
+
+
+def kill_and_bring_back(t, kills, short):
+    # A worker the test brings back within 1.6 s is missed by at most two scans and causes no
+    # line; one left dead is started once and announced once.
+    os.mkdir(t.path("my scripts"))
+    script = t.start_script("my scripts/start it" + t.script[5:])
+    script = script.replace("/", "\\") if t.windows else script
+    worker = t.start_worker()
+    if MODE == "linux":  # the running program's file replaced: still the worker
+        os.remove(t.path(t.worker))
+        shutil.copy(WORKER, t.path(t.worker))
+    t.watch(script=script)
+    t.wait_for("is running")
+    announced, rng, began = 1, random.Random(t.n), time.time()
+    for kill in range(kills):
+        time.sleep(rng.uniform(1.3, 2.5))  # long enough for a scan to see the worker
+        for victim in live_workers(t) if MODE == "linux" else [worker.pid]:
+            os.kill(victim, signal.SIGKILL)
+        if short(kill, rng):
+            time.sleep(rng.uniform(0, 1.6))
+            t.start_worker()
+        else:
+            announced += 1
+            t.wait_for("is running", announced)
+        with open(f"/proc/{t.watchdog.pid}/status") as f:  # descriptors and memory
+            usage = (os.listdir(f"/proc/{t.watchdog.pid}/fd"), re.findall(r"VmRSS.*", f.read()))
+        steady = usage if time.time() - began < 60 else steady
+    time.sleep(2)
+    restart = t.restart.replace(t.script, script)
+    assert t.events() == t.events(t.log) and t.events().count(t.running) == announced, t.read()
+    assert t.events().count(restart) == announced - 1 == t.launches() and usage == steady
+    assert MODE != "linux" or len(live_workers(t)) == 1 and children(t.watchdog.pid) == []
+
+
+@scenario("linux", "windows", "wineworker")
+def running_worker_announced_once_and_brought_back(t):
+    kill_and_bring_back(t, 2 if MODE == "linux" else 1, lambda kill, rng: kill == 0 and MODE == "linux")
+
+
+@scenario("linux")
+def soak_fifty_kills_at_random_moments(t):
+    kill_and_bring_back(t, 50, lambda kill, rng: rng.random() < 0.5)
+
+
+@scenario("linux")
+def script_detached_with_only_standard_descriptors(t):
+    # Started with a pipe as standard input and another one inherited, the watchdog gives the
+    # script neither: only 0, 1 and 2, standard input from /dev/null, a session of its own.
+    read_end, write_end = os.pipe()
+    t.write(t.script, "ls /proc/self/fd > fds.txt\nreadlink /proc/$$/fd/0 > stdin.txt\n"
+                      "cut -d' ' -f6 /proc/$$/stat > session.txt\n")
+    t.watch(stdin=read_end, pass_fds=(write_end,))
+    t.wait_for("\n", name="session.txt")
+    assert t.read("fds.txt") == "0\n1\n2\n3\n"  # 3: the directory ls lists
+    assert t.read("stdin.txt") == "/dev/null\n"
+    assert int(t.read("session.txt")) != os.getsid(t.watchdog.pid)
+    time.sleep(0.5)
+    assert children(t.watchdog.pid) == []
+
+
+def beyond_2048(t):  # starts sleepers until more than 2048 processes are listed before the worker
+    for attempt in range(5):  # again after the identifiers have wrapped around
+        listed = sum(p.isdigit() for p in os.listdir("/proc")) if attempt == 0 else 0
+        for _ in range(2100 - listed):
+            t.spawn("/bin/sleep", "600")
+        worker = t.start_worker()
+        if sum(p.isdigit() and int(p) < worker.pid for p in os.listdir("/proc")) > 2048:
+            return t.recorder()
+        worker.kill()
+    raise Skip("could not place the worker beyond 2048 processes")
+
+
+def unprivileged(t):
+    if os.geteuid() != 0:
+        raise Skip("needs root to run the worker as another user than the watchdog")
+    t.start_worker()
+    t.recorder()
+    os.chmod(t.dir, 0o777)
+    shutil.copy(BINARY, t.path("zel-restarter"))  # the build tree may be closed to nobody
+    return {"user": 65534, "group": 65534, "extra_groups": [], "binary": t.path("zel-restarter")}
+
+
+def without_reader():
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    return {"stdout": write_end}
+
+
+# Each row: the modes, what is set up (it may return options for starting the watchdog), and
+# what follows "Starting timer": S the restart line, R "is running", X the script was gone at
+# restart time (status 1). The script records its launches, one per S; the watchdog leaves no
+# child behind. The lines are read from the log file when the console is the fault.
+ROWS = {
+    "log_file_is_dev_full": ("linux", lambda t: os.symlink("/dev/full", t.path(t.log)), "SR"),
+    "log_file_is_directory": ("linux", lambda t: os.mkdir(t.path(t.log)), "SR"),
+    "output_pipe_without_reader": ("linux", lambda t: without_reader(), "SR"),
+    "output_closed": ("linux", lambda t: {"preexec_fn": lambda: os.close(1)}, "SR"),
+    "script_not_executable": ("linux", lambda t: t.recorder(), "SSS"),
+    "script_is_directory": ("linux", lambda t: os.mkdir(t.path(t.script)), "SSS"),
+    "worker_beyond_first_2048_processes": ("linux", beyond_2048, "R"),
+    "watchdog_unprivileged_worker_root": ("linux", unprivileged, "SS"),
+    "worker_differing_in_letter_case_is_not_found": (
+        "linux windows wineworker", lambda t: t.start_worker(t.worker.upper()) and t.recorder(),
+        "S"),
+    "script_gone_at_restart_time_ends_with_status_one": (
+        "linux windows", lambda t: t.recorder(), "SSX"),
+    "batch_file_without_execute_bit_runs_through_wine": (
+        "wineworker", lambda t: {"script": t.start_script("start.bat")}, "SR"),
+}
+
+
+def run_row(t, inject, expect):
+    global BINARY
+    if "R" in expect and "S" in expect:
+        t.start_script()
+    options = inject(t) or {}
+    BINARY = options.pop("binary", BINARY)
+    lines = t.log if "stdout" in options or "preexec_fn" in options else "out.txt"
+    t.watch(**options)
+    t.wait_for("] ", 2 if "X" in expect else len(expect) + 1, lines)
+    if "X" in expect:  # gone after the first restart, before the next one
+        time.sleep(1)
+        os.remove(t.path(t.script))
+        assert t.status() == 1, t.read()
+        assert t.read().endswith(t.console(f"File {t.script} does not exist.\n")), t.read()
+    else:
+        time.sleep(4 if expect == "R" else 0.5)
+        assert t.watchdog.poll() is None, "the watchdog has stopped"
+        assert t.windows or children(t.watchdog.pid) == []
+        t.watchdog.kill()
+    # Under Wine a cycle or two more may pass before the test looks: more restart lines only.
+    restart = t.restart.replace(t.script, options.get("script", t.script))
+    events = t.events(lines)
+    expected = ["Starting timer"] + [{"S": restart, "R": t.running}[c] for c in expect if c != "X"]
+    extra = events[len(expected):]
+    assert events[:len(expected)] == expected and extra == [restart] * len(extra), t.read(lines)
+    assert not extra or expect[-1] == "S", "a line after the announcement"
+    launches = 0 if os.path.isdir(t.path(t.script)) or "X" in expect else events.count(restart)
+    t.wait_for("\n", launches, "workers.pid")  # a script under Wine takes a moment to start
+    assert t.launches() == launches and ("Restarter" in t.read(lines)) == (lines != t.log)
+
+
+for name, (modes, inject, expect) in ROWS.items():
+    SCENARIOS[name] = (lambda t, inject=inject, expect=expect: run_row(t, inject, expect),
+                       modes.split())
+
+
+def main():
+    if sys.argv[2] == "--list":
+        return print(";".join(name for name, (_, modes) in SCENARIOS.items() if MODE in modes))
+    t = Run()
+    try:
+        SCENARIOS[sys.argv[2]][0](t)
+    except Skip as reason:
+        return print("skipped:", reason) or 77
+    finally:
+        t.close()
+    print("passed")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
