@@ -4,11 +4,13 @@
 #
 #   bench/compare-pidof.sh [N]
 #
-# The watchdog (build/zel-restarter, or $ZEL_BINARY) runs with --interval 1, first with the
-# worker absent (a full scan every cycle, a start script every third), then with the worker
-# running, started after the N processes so that an in-order walk would reach it last. Its CPU
-# time comes from /proc/<pid>/schedstat (nanoseconds). pidof is timed by the shell (children's
-# user + system time, milliseconds), one call a second like an operator's shell loop would.
+# Both are timed once a second, as they run in practice, in the same run on the same process
+# table: pidof one call a second, like an operator's shell loop, timed by the shell (children's
+# user + system time, milliseconds); the watchdog (build/zel-restarter, or $ZEL_BINARY) with
+# --interval 1, first with the worker absent (a full walk every cycle, a start script every
+# third), then with the worker running, started after the N processes so that a walk would reach
+# it last. The watchdog's CPU time comes from /proc/<pid>/schedstat (nanoseconds), wake-ups
+# included. The ratios are per cycle to per pidof call.
 # Every process started here is killed by PID on exit; the watched instance number is this
 # script's PID, so no other watchdog or worker on the machine is involved.
 set -euo pipefail
@@ -136,7 +138,7 @@ cp "$(command -v sleep)" "$work/$worker"
 started+=($!)
 startWatchdog
 waitFor "$worker is running" 1
-sleep 2 # the first cycles after the sighting find the worker's entry in the list once
+sleep 2 # the cycle of the sighting walks the list and holds the worker; later ones ask only it
 switches() {
     awk '/^voluntary_ctxt_switches/ {print $2}' "/proc/$watchdog/status"
 }

@@ -2,21 +2,67 @@
 # ZEL_VERSION), the man page and the package names.
 include(GNUInstallDirs)
 
+# The project has no mail address of its own; example.org is reserved for examples and reaches
+# nobody. Whoever builds packages for others sets their own with -DZEL_PACKAGE_MAINTAINER=.
+set(ZEL_PACKAGE_MAINTAINER "zel-restarter authors <zel-restarter@example.org>"
+    CACHE STRING "Maintainer named in the Debian package and its changelog")
+
 if(WIN32)
   # The Windows archive is flat: the program and its README side by side.
   install(TARGETS zel-restarter RUNTIME DESTINATION .)
   install(FILES README.md DESTINATION .)
 else()
+  # Debian's layout: a compressed manual page and, beside the README, the copyright file in
+  # Debian's machine-readable format and the changelog, compressed (gzip -9n: no name or time in
+  # the header, so the same sources give the same bytes).
   configure_file(doc/zel-restarter.1.in zel-restarter.1 @ONLY)
-  install(TARGETS zel-restarter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zel-restarter.1
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md contrib/zel-restarter@.service
-          DESTINATION ${CMAKE_INSTALL_DOCDIR})
-endif()
+  configure_file(doc/changelog.in changelog @ONLY)
+  file(STRINGS doc/changelog.in zel_changelog_top LIMIT_COUNT 1)
+  if(NOT zel_changelog_top MATCHES "^zel-restarter \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "doc/changelog.in does not begin with version ${PROJECT_VERSION}")
+  endif()
+  foreach(zel_file zel-restarter.1 changelog)
+    execute_process(COMMAND gzip -9n -c ${zel_file} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+                    OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/${zel_file}.gz
+                    RESULT_VARIABLE zel_gzip_result)
+    if(NOT zel_gzip_result EQUAL 0)
+      message(FATAL_ERROR "gzip -9n ${zel_file} failed")
+    endif()
+  endforeach()
+  # The copyright file carries the licence text of LICENSE, indented as the format wants it.
+  file(READ LICENSE zel_license)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
+  string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" zel_unused "${zel_license}")
+  set(zel_copyright "${CMAKE_MATCH_1}")
+  string(FIND "${zel_license}" "Permission is hereby granted" zel_terms_start)
+  string(SUBSTRING "${zel_license}" ${zel_terms_start} -1 zel_terms)
+  string(STRIP "${zel_terms}" zel_terms)
+  string(REPLACE "\n\n" "\n.\n" zel_terms "${zel_terms}")
+  string(REPLACE "\n" "\n " zel_terms "${zel_terms}")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/copyright
+       "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+       "Upstream-Name: zel-restarter\n"
+       "\n"
+       "Files: *\n"
+       "Copyright: ${zel_copyright}\n"
+       "License: Expat\n"
+       " ${zel_terms}\n")
 
-set(ZEL_PACKAGE_MAINTAINER "zel-restarter maintainers <zel-restarter@localhost>"
-    CACHE STRING "Maintainer named in the Debian package")
+  install(TARGETS zel-restarter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zel-restarter.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES README.md ${CMAKE_CURRENT_BINARY_DIR}/copyright
+                ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The unit runs /usr/bin/zel-restarter, so it goes where systemd finds it only with an
+  # installation under /usr (the package's); other prefixes would get a unit naming a program
+  # that is not there.
+  install(CODE "
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+      file(INSTALL DESTINATION /lib/systemd/system TYPE FILE
+           FILES \"${CMAKE_CURRENT_SOURCE_DIR}/contrib/zel-restarter@.service\")
+    endif()")
+endif()
 
 set(CPACK_PACKAGE_NAME zel-restarter)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

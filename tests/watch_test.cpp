@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <sstream>
 
@@ -15,132 +14,121 @@ namespace {
 const char worker[] = "Quorvank-LT-7.exe";
 
 struct FakeSystem {
-    std::string scans;  // per cycle: '+' worker listed, '-' absent, '.' no list
-    std::vector<ProcessId> ids;
+    std::string scans;                   // what identifier 9 is in each next cycle, see nextTable
+    char now = '.';                      // what it is in this cycle
+    std::vector<ProcessId> ids, opened;  // the process list; what the walk opened
     std::map<ProcessId, std::string> images;  // processes without an entry cannot be opened
-    std::vector<ProcessId> opened;
+    std::string calls;                        // 'L' list taken, 'h' held process asked, '/' sleep
+    int holds = 0, launches = 0;
     bool scriptPresent = true;
-    int launches = 0;
-    int sleeps = 0;
 } fake;
 
-// Sets the process table for the next cycle from the next character of scans.
+// Identifier 9 beside init (4): a letter is the worker, the same process while the letter stays;
+// its capital is that process running another image; '-' another program; 'r' the worker, but
+// the identifier passes to another program before it can be held. '.': no process, no list.
 void nextTable() {
-    if (fake.scans.empty()) {
-        return;
+    if (fake.scans.empty()) {  // the loop went on after the list could not be taken
+        std::abort();
     }
-    fake.images = {{4, "init"}, {9, fake.scans[0] == '+' ? worker : "sh"}};
-    fake.ids = fake.scans[0] == '.' ? std::vector<ProcessId>{} : std::vector<ProcessId>{4, 9};
+    fake.now = fake.scans[0];
     fake.scans.erase(0, 1);
+    fake.ids = fake.now == '.' ? std::vector<ProcessId>{} : std::vector<ProcessId>{4, 9};
+    fake.images = {{4, "init"}, {9, std::islower(fake.now) ? worker : "sh"}};
 }
 
-// An empty table stands for a process list that cannot be taken.
+bool nameOf(ProcessId id, char* name, std::size_t size) {
+    auto image = fake.images.find(id);
+    return image != fake.images.end() && std::snprintf(name, size, "%s", image->second.c_str()) > 0;
+}
+
+// An empty table stands for a process list that cannot be taken. Only identifier 9 can be held;
+// its handle is the process's letter.
 const WatchOps fakeOps = {
     [](std::vector<ProcessId>& ids) {
+        fake.calls += 'L';
         ids = fake.ids;
         return !fake.ids.empty();
     },
     [](ProcessId id, char* name, std::size_t size) {
         fake.opened.push_back(id);
-        auto image = fake.images.find(id);
-        return image != fake.images.end() &&
-               std::snprintf(name, size, "%s", image->second.c_str()) > 0;
+        return nameOf(id, name, size);
     },
+    [](ProcessId id, char* name, std::size_t size) {
+        // With 'r', by now identifier 9 is another program (named like init).
+        if (id != 9 || !nameOf(fake.now == 'r' ? 4 : id, name, size)) {
+            return noHeldProcess;
+        }
+        ++fake.holds;
+        return static_cast<HeldProcess>(std::tolower(fake.now));
+    },
+    [](HeldProcess process, char* name, std::size_t size) {
+        fake.calls += 'h';
+        return process == std::tolower(fake.now) && nameOf(9, name, size);
+    },
+    [](HeldProcess) { --fake.holds; },
     [](const std::string&) { return fake.scriptPresent; },
     [](const std::string&) { return ++fake.launches > 0; },
     [](std::uint64_t) {
-        ++fake.sleeps;
+        fake.calls += '/';
         nextTable();  // the world changes while the watchdog sleeps
     },
-    [](ProcessId id, bool& listed) {
-        listed = std::find(fake.ids.begin(), fake.ids.end(), id) != fake.ids.end();
-        return !fake.ids.empty();
-    },
 };
 
-class Watch : public testing::Test {
-protected:
-    void SetUp() override {
-        fake = FakeSystem();
-        watchOps = fakeOps;
-    }
-    bool scan(bool& found) {
-        fake.opened.clear();
-        return scanForWorker(worker, found);
-    }
-};
+void reset() {
+    fake = FakeSystem();
+    watchOps = fakeOps;
+}
 
-TEST_F(Watch, ProbeMatchesWholeNameByteForByte) {
-    fake.images = {{1, worker},
-                   {2, "quorvank-lt-7.exe"},
-                   {3, "Quorvank-LT-7.exe "},
-                   {4, "Quorvank-LT-7"},
-                   {6, "fourteen-chars"}};
-    const bool expected[] = {false, true, false, false, false, false};
+TEST(Watch, ProbeMatchesWholeNameAndScanCarriesOverStopsAtFirst) {
+    reset();
+    fake.images = {{1, worker},          {2, "quorvank-lt-7.exe"}, {3, "Quorvank-LT-7.exe "},
+                   {4, "Quorvank-LT-7"}, {6, "fourteen-chars"},    {7, "Quorvank-LT.exe"}};
     for (ProcessId id = 0; id <= 5; ++id) {
-        EXPECT_EQ(isProcessRunning(worker, id), expected[id]) << id;  // 0 and 5 cannot be opened
+        EXPECT_EQ(isProcessRunning(worker, id), id == 1) << id;  // 0 and 5 cannot be opened
     }
     EXPECT_FALSE(isProcessRunning("fourteen-chars", 6));  // 14 characters never match
     EXPECT_FALSE(isProcessRunning("unknown", 5));         // nor does an unreadable image
-}
+    EXPECT_TRUE(isProcessRunning("Quorvank-LT.exe", 7));  // the un-numbered worker, 15
 
-TEST_F(Watch, ScanVerdictCarryOverFirstMatchAndRememberedWorker) {
     bool found = true;
-    EXPECT_FALSE(scan(found));  // no process list: verdict untouched
-    EXPECT_TRUE(found);
+    fake.opened.clear();
     fake.ids = {0};  // nothing but identifier 0: never opened, verdict carried over
-    EXPECT_TRUE(scan(found));
-    EXPECT_TRUE(found);
-    EXPECT_TRUE(fake.opened.empty());
-
-    // Far beyond 2048 processes; two matches: the walk stops at the first.
-    for (ProcessId id = 100; id < 5100; ++id) {
-        fake.ids.push_back(id);
-    }
-    fake.images = {{4900, worker}, {4901, worker}};
+    EXPECT_TRUE(scanForWorker(worker, found) && found);
+    fake.ids = {0, 6, 1, 2, 1};  // the walk stops at the first match
     found = false;
-    EXPECT_TRUE(scan(found));
-    EXPECT_TRUE(found);
-    EXPECT_EQ(fake.opened.size(), 4801u);
-    EXPECT_EQ(fake.opened.back(), 4900u);
-    EXPECT_TRUE(scan(found));  // the remembered worker is confirmed first, alone
-    EXPECT_EQ(fake.opened, std::vector<ProcessId>{4900});
-
-    fake.images = {{4900, "sh"}, {4950, worker}};  // identifier reused by another program
-    EXPECT_TRUE(scan(found));
-    EXPECT_TRUE(found);
-    EXPECT_EQ(fake.opened.back(), 4950u);
-    fake.ids.clear();  // no list while a worker is remembered: no verdict either
-    EXPECT_FALSE(scan(found));
-    EXPECT_TRUE(found);
-    fake.ids = {0, 200, 300};  // worker gone from the list: not even opened
-    EXPECT_TRUE(scan(found));
-    EXPECT_FALSE(found);
-    EXPECT_EQ(fake.opened, (std::vector<ProcessId>{200, 300}));
+    EXPECT_TRUE(scanForWorker(worker, found) && found);
+    EXPECT_EQ(fake.opened, (std::vector<ProcessId>{6, 1}));
 }
 
-TEST_F(Watch, LoopStateTable) {
-    // R: "is running", S: restart line, F: "Could not get process list" (the list fails once
-    // the scans are used up), X: the script was gone at restart time. Every cycle that does not
-    // end the watchdog is followed by one sleep.
+TEST(Watch, LoopStateTable) {
+    // R: "is running", S: restart line, F: "Could not get process list" (once the scans are used
+    // up), X: the script is gone at restart time (and only then). A held worker is asked alone
+    // ("aaa"); ended ("-a-", "ab--") or running another image ("aAAA") it is let go and the list
+    // walked in the same cycle. What is opened after the identifier passed on is never held
+    // ("r--").
     const struct {
-        const char* scans;
-        const char* events;
-        bool scriptPresent = true;
+        const char *scans, *events, *calls;
     } cases[] = {
-        {"", "F"},           {"+---", "RSX", false}, {"+++", "RF"},
-        {"-+-", "RF"},       {"---", "SF"},          {"-------", "SSF"},
-        {"+---+++", "RSRF"}, {"+--+-+--+", "RF"},    {"---+-+---", "SRSF"},
-        {"--+---", "RSF"},
+        {"", "F", "L"},
+        {"a---", "RSX", "L/hL/L/L"},
+        {"aaa", "RF", "L/h/h/hL"},
+        {"-a-", "RF", "L/L/hL/L"},
+        {"---", "SF", "L/L/L/L"},
+        {"-------", "SSF", "L/L/L/L/L/L/L/L"},
+        {"a---bbb", "RSRF", "L/hL/L/L/L/h/h/hL"},
+        {"a--b-c--d", "RF", "L/hL/L/L/hL/L/hL/L/L/hL"},
+        {"---a-b---", "SRSF", "L/L/L/L/hL/L/hL/L/L/L"},
+        {"--a---", "RSF", "L/L/L/hL/L/L/L"},
+        {"ab--", "RF", "L/hL/hL/L/L"},
+        {"aAAA", "RSF", "L/hL/L/L/L"},
+        {"r--", "RF", "L/L/L/L"},
     };
+    const WatchSettings settings = {worker, "start.sh"};
     for (const auto& c : cases) {
-        SetUp();
+        reset();
         fake.scans = std::string(c.scans) + ".";
         nextTable();
-        fake.scriptPresent = c.scriptPresent;
-        WatchSettings settings;
-        settings.processName = worker;
-        settings.scriptPath = "start.sh";
+        fake.scriptPresent = std::string(c.events).back() != 'X';
         testing::internal::CaptureStdout();
         EXPECT_EQ(runWatchLoop(settings), 1);
         std::string events;
@@ -153,9 +141,10 @@ TEST_F(Watch, LoopStateTable) {
                                                                         : '?';
         }
         EXPECT_EQ(events, c.events) << c.scans;
-        const bool stoppedAtLaunch = events.back() == 'X';
-        EXPECT_EQ(fake.launches, std::count(events.begin(), events.end(), 'S') - stoppedAtLaunch);
-        EXPECT_EQ(fake.sleeps, static_cast<int>(std::strlen(c.scans)) - stoppedAtLaunch);
+        EXPECT_EQ(fake.calls, c.calls) << c.scans;  // a sleep after each cycle that goes on
+        EXPECT_EQ(fake.holds, 0) << c.scans;
+        EXPECT_EQ(fake.launches + (events.back() == 'X'),
+                  std::count(events.begin(), events.end(), 'S'));
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -59,6 +60,16 @@ int main(int argc, char* argv[]) {
     std::printf("Run:\t\t%s\n", settings.scriptPath.c_str());
     std::printf("Interval:\t%" PRId64 " seconds\n", settings.intervalSeconds);
     std::printf("\n\n");
+    // Run as root, the script runs as root: whoever else may change it or its directories can
+    // have their own commands run that way. Said once, on the console only.
+    std::string where;
+    std::string why;
+    if (findChangeableByOthers(settings.scriptPath, where, why)) {
+        std::printf(
+            "Warning: running as root, but %s %s, so another user can change what %s runs as "
+            "root\n",
+            where.c_str(), why.c_str(), settings.scriptPath.c_str());
+    }
     std::fflush(stdout);
     sleepMilliseconds(2000);
     logMessage("Starting timer");

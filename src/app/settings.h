@@ -1,18 +1,13 @@
-// The run's settings and the command line that sets them.
+// The command line that sets the run's settings.
 #pragma once
+
+#include "watch/settings.h"
 
 #include <cstdint>
 #include <string>
 
 // The worker's image base name; the command line cannot change it.
 constexpr const char* workerBaseName = "Quorvank-LT";
-
-struct WatchSettings {
-    std::string processName;  // derived from instance, never given directly
-    std::string scriptPath = "start.bat";
-    std::int32_t instance = 0;
-    std::int64_t intervalSeconds = 10;
-};
 
 enum class CommandLineAction { Run, ShowHelp, ShowVersion, MissingValue };
 

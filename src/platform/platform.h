@@ -15,18 +15,39 @@ using ProcessId = std::uint32_t;
 // them. Never truncated. False when no process list can be taken.
 bool listProcessIds(std::vector<ProcessId>& ids);
 
-// Whether the process list still holds processId, reading as little of the list as the system
-// allows (on Linux, after the first call for an identifier, only that process's entry). False,
-// like listProcessIds, when no process list can be taken; otherwise listed tells.
-bool isProcessListed(ProcessId processId, bool& listed);
-
 // Writes the base name of the process's executable image ("Quorvank-LT.exe") into name, a
 // buffer of size bytes, zero-terminated. False, with name untouched, when the process cannot be
 // opened or its image cannot be read (another user's process, a kernel thread, a zombie).
 bool readImageBaseName(ProcessId processId, char* name, std::size_t size);
 
+// A process the watchdog keeps open so that it can ask the process itself, not the process
+// list, whether it still runs. It refers to that process, never to a later one that is given
+// the same identifier. Only the platform code knows what the number stands for.
+using HeldProcess = std::intptr_t;
+constexpr HeldProcess noHeldProcess = -1;
+
+// Opens the process with this identifier and writes its image base name, read through the
+// opened process, into name (as readImageBaseName does). noHeldProcess, with name untouched,
+// when it cannot be opened, has ended or its image cannot be read.
+HeldProcess holdProcess(ProcessId processId, char* name, std::size_t size);
+
+// False once the held process has ended (a zombie has ended). Otherwise true, and name holds
+// its current image base name: on entry name holds the name last read for it; where a running
+// process can change its image (Linux, through exec) the current one is read into it, and where
+// it cannot (Windows) name is left as it is and only whether the process has ended is asked.
+bool readHeldImageBaseName(HeldProcess process, char* name, std::size_t size);
+
+// Closes a held process.
+void releaseProcess(HeldProcess process);
+
 // True when the file-status query succeeds for path; directories count as present.
 bool fileExists(const std::string& path);
+
+// Only when we run as root: whether a user other than root can change what path names, that is
+// the file itself or any directory it is reached through (resolved from the working directory,
+// links followed, every directory up to the root). If so, true, with the first such path in
+// where and the reason in why ("is writable by every user"). False otherwise, and on Windows.
+bool findChangeableByOthers(const std::string& path, std::string& where, std::string& why);
 
 // Starts the script detached: returns at once without waiting for it. The script gets no
 // descriptor or handle of ours and is not stopped by a Ctrl+C aimed at the watchdog's console.

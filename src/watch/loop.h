@@ -1,7 +1,7 @@
 // The watch loop: scan, count misses, restart on the third, announce a sighting once, sleep.
 #pragma once
 
-#include "app/settings.h"
+#include "watch/settings.h"
 
 #include <cstdint>
 

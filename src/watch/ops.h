@@ -7,10 +7,12 @@
 struct WatchOps {
     bool (*listProcessIds)(std::vector<ProcessId>& ids);
     bool (*readImageBaseName)(ProcessId processId, char* name, std::size_t size);
+    HeldProcess (*holdProcess)(ProcessId processId, char* name, std::size_t size);
+    bool (*readHeldImageBaseName)(HeldProcess process, char* name, std::size_t size);
+    void (*releaseProcess)(HeldProcess process);
     bool (*fileExists)(const std::string& path);
     bool (*startScriptDetached)(const std::string& path);
     void (*sleepMilliseconds)(std::uint64_t milliseconds);
-    bool (*isProcessListed)(ProcessId processId, bool& listed);
 };
 
 extern WatchOps watchOps;

@@ -4,42 +4,56 @@
 
 #include <cstring>
 
-WatchOps watchOps = {listProcessIds,      readImageBaseName, fileExists,
-                     startScriptDetached, sleepMilliseconds, isProcessListed};
-
 namespace {
 
 // Reused from scan to scan, so a cycle allocates nothing once the list has reached its size.
 std::vector<ProcessId> processIds;
 
-// Where the worker was seen last. Confirmed first in the next scan, so a running worker costs
-// one image lookup per cycle however many processes were started before it.
-ProcessId lastWorkerId = 0;
+// The worker that the last walk found, held open, and its image name as last read. While it runs
+// under the watched name a cycle asks that process alone, however many others there are.
+HeldProcess heldWorker = noHeldProcess;
+char heldName[256];
+
+bool isWorkerName(const char* name, const std::string& expectedName) {
+    const std::size_t length = std::strlen(name);
+    return length > 14 && length == expectedName.size() &&
+           std::memcmp(name, expectedName.data(), length) == 0;
+}
+
+void releaseWorker() {
+    watchOps.releaseProcess(heldWorker);
+    heldWorker = noHeldProcess;
+}
+
+// The walk read the name by identifier; by the time the process is opened that identifier may
+// belong to another process, so the name is read again through the opened process itself.
+void holdWorker(const std::string& expectedName, ProcessId processId) {
+    std::strcpy(heldName, "unknown");
+    heldWorker = watchOps.holdProcess(processId, heldName, sizeof heldName);
+    if (heldWorker != noHeldProcess && !isWorkerName(heldName, expectedName)) {
+        releaseWorker();
+    }
+}
 
 }  // namespace
 
 bool isProcessRunning(const std::string& expectedName, ProcessId processId) {
     char name[256] = "unknown";
     watchOps.readImageBaseName(processId, name, sizeof name);
-    const std::size_t length = std::strlen(name);
-    return length > 14 && length == expectedName.size() &&
-           std::memcmp(name, expectedName.data(), length) == 0;
+    return isWorkerName(name, expectedName);
 }
 
 bool scanForWorker(const std::string& expectedName, bool& found) {
-    // The remembered process counts only while it is still listed and still the worker: its
-    // identifier may have been reused by another program. Asking the list about one process
-    // spares reading the whole table every cycle while the worker runs.
-    if (lastWorkerId != 0) {
-        bool listed = false;
-        if (!watchOps.isProcessListed(lastWorkerId, listed)) {
-            return false;
-        }
-        if (listed && isProcessRunning(expectedName, lastWorkerId)) {
+    // A held worker that still runs under the watched name gives the verdict a walk would give,
+    // since a running process is always listed. Ended, a zombie or another image: it is let go
+    // and the list is walked in this same cycle.
+    if (heldWorker != noHeldProcess) {
+        if (watchOps.readHeldImageBaseName(heldWorker, heldName, sizeof heldName) &&
+            isWorkerName(heldName, expectedName)) {
             found = true;
             return true;
         }
-        lastWorkerId = 0;
+        releaseWorker();
     }
     if (!watchOps.listProcessIds(processIds)) {
         return false;
@@ -50,7 +64,7 @@ bool scanForWorker(const std::string& expectedName, bool& found) {
         }
         if (isProcessRunning(expectedName, id)) {
             found = true;
-            lastWorkerId = id;
+            holdWorker(expectedName, id);
             return true;
         }
         found = false;

@@ -3,6 +3,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,120 +17,46 @@
 namespace {
 
 // /proc, opened by the first listing and kept open; image names are read relative to it, so a
-// scan costs one rewind of /proc and one readlinkat per process examined.
+// walk costs one rewind of /proc and one readlinkat per process examined.
 int procFd = -1;
-
-// The process last asked about by isProcessListed and the directory position of its entry, so
-// that later checks read that one entry instead of the whole table.
-ProcessId knownId = 0;
-off_t knownPosition = 0;
 
 const char deletedSuffix[] = " (deleted)";
 
-// Reads /proc from position start and calls visit(id, position of the entry) for each process
-// entry (a decimal name) until visit returns false. False when /proc cannot be read.
-template <typename Visit>
-bool readProcessEntries(off_t start, char* buffer, std::size_t size, Visit visit) {
+bool openProcDirectory() {
     if (procFd < 0) {
         procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (procFd < 0) {
-            return false;
-        }
     }
-    if (lseek(procFd, start, SEEK_SET) < 0) {
-        return false;
-    }
-    off_t position = start;
-    for (;;) {
-        const ssize_t count = getdents64(procFd, buffer, size);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return count == 0;
-        }
-        for (ssize_t offset = 0; offset < count;) {
-            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + offset);
-            offset += entry->d_reclen;
-            const off_t entryPosition = position;
-            position = entry->d_off;
-            std::uint64_t id = 0;
-            const char* c = entry->d_name;
-            for (; *c >= '0' && *c <= '9' && id <= UINT32_MAX; ++c) {
-                id = id * 10 + static_cast<unsigned>(*c - '0');
-            }
-            if (*c == '\0' && c != entry->d_name && id <= UINT32_MAX &&
-                !visit(static_cast<ProcessId>(id), entryPosition)) {
-                return true;
-            }
-        }
-    }
+    return procFd >= 0;
 }
 
-}  // namespace
-
-bool listProcessIds(std::vector<ProcessId>& ids) {
-    ids.clear();
-    alignas(8) char entries[32768];
-    return readProcessEntries(0, entries, sizeof entries, [&ids](ProcessId id, off_t) {
-        ids.push_back(id);
-        return true;
-    });
-}
-
-bool isProcessListed(ProcessId processId, bool& listed) {
-    listed = false;
-    // An entry's position follows from its identifier and stays while the process lives, so
-    // the entry read back from there tells whether the process is still listed. Only a failed
-    // read falls back to the whole table, which decides whether a list can be taken at all.
-    if (knownId == processId) {
-        alignas(8) char entries[512];
-        if (readProcessEntries(knownPosition, entries, sizeof entries,
-                               [processId, &listed](ProcessId id, off_t) {
-                                   listed = id == processId;
-                                   return false;
-                               })) {
-            knownId = listed ? processId : 0;
-            return true;
-        }
-        listed = false;
-    }
-    // Not asked about before: look through the whole table and remember where it stands.
-    knownId = 0;
-    alignas(8) char entries[32768];
-    return readProcessEntries(0, entries, sizeof entries,
-                              [processId, &listed](ProcessId id, off_t position) {
-                                  if (id != processId) {
-                                      return true;
-                                  }
-                                  listed = true;
-                                  knownId = id;
-                                  knownPosition = position;
-                                  return false;
-                              });
-}
-
-bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
-    // "/proc/<id>/exe", formatted by hand: this runs for every process of every scan.
-    const char procPrefix[] = "/proc/";
-    char link[32];
-    std::memcpy(link, procPrefix, sizeof procPrefix - 1);
+// Writes the decimal digits of id at out; returns the end. Formatted by hand: this runs for
+// every process of every walk.
+char* appendDecimal(char* out, ProcessId id) {
     char digits[10];
     std::size_t digitCount = 0;
     do {
-        digits[digitCount++] = static_cast<char>('0' + processId % 10);
-        processId /= 10;
-    } while (processId != 0);
-    char* end = link + sizeof procPrefix - 1;
+        digits[digitCount++] = static_cast<char>('0' + id % 10);
+        id /= 10;
+    } while (id != 0);
     while (digitCount > 0) {
-        *end++ = digits[--digitCount];
+        *out++ = digits[--digitCount];
     }
-    std::memcpy(end, "/exe", sizeof "/exe");
+    return out;
+}
+
+// Reads the link <prefix>exe relative to directoryFd (a process's /proc directory, or /proc
+// itself with prefix "<pid>/") and writes the file-name part of its target to name.
+bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size) {
+    char link[64];
+    const std::size_t prefixLength = std::strlen(prefix);
+    if (prefixLength + sizeof "exe" > sizeof link || size == 0) {
+        return false;
+    }
+    std::memcpy(link, prefix, prefixLength);
+    std::memcpy(link + prefixLength, "exe", sizeof "exe");
     char target[PATH_MAX];
-    ssize_t length = procFd >= 0
-                         ? readlinkat(procFd, link + sizeof procPrefix - 1, target, sizeof target)
-                         : readlink(link, target, sizeof target);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target || size == 0) {
+    ssize_t length = readlinkat(directoryFd, link, target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) {
         return false;
     }
     // A running program whose file was removed or replaced shows as "<path> (deleted)".
@@ -151,9 +79,180 @@ bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
     return true;
 }
 
+}  // namespace
+
+bool listProcessIds(std::vector<ProcessId>& ids) {
+    ids.clear();
+    if (!openProcDirectory() || lseek(procFd, 0, SEEK_SET) < 0) {
+        return false;
+    }
+    alignas(8) char entries[32768];
+    for (;;) {
+        const ssize_t count = getdents64(procFd, entries, sizeof entries);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return count == 0;
+        }
+        for (ssize_t offset = 0; offset < count;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(entries + offset);
+            offset += entry->d_reclen;
+            // Processes are the entries with a decimal name.
+            std::uint64_t id = 0;
+            const char* c = entry->d_name;
+            for (; *c >= '0' && *c <= '9' && id <= UINT32_MAX; ++c) {
+                id = id * 10 + static_cast<unsigned>(*c - '0');
+            }
+            if (*c == '\0' && c != entry->d_name && id <= UINT32_MAX) {
+                ids.push_back(static_cast<ProcessId>(id));
+            }
+        }
+    }
+}
+
+bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
+    char prefix[32] = "/proc/";
+    const bool relative = openProcDirectory();
+    char* end = appendDecimal(relative ? prefix : prefix + sizeof "/proc/" - 1, processId);
+    *end++ = '/';
+    *end = '\0';
+    return imageBaseNameAt(relative ? procFd : AT_FDCWD, prefix, name, size);
+}
+
+HeldProcess holdProcess(ProcessId processId, char* name, std::size_t size) {
+    // The descriptor of /proc/<pid> stays bound to that process: once it has ended, lookups
+    // through it fail even when the identifier has gone to a new process.
+    char directory[16];
+    *appendDecimal(directory, processId) = '\0';
+    const int held =
+        openProcDirectory() ? openat(procFd, directory, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (held < 0) {
+        return noHeldProcess;
+    }
+    if (!imageBaseNameAt(held, "", name, size)) {
+        close(held);
+        return noHeldProcess;
+    }
+    return held;
+}
+
+bool readHeldImageBaseName(HeldProcess process, char* name, std::size_t size) {
+    // An ended process, a zombie included, has no exe link: the read fails.
+    return imageBaseNameAt(static_cast<int>(process), "", name, size);
+}
+
+void releaseProcess(HeldProcess process) {
+    close(static_cast<int>(process));
+}
+
 bool fileExists(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0;
+}
+
+namespace {
+
+// Whether a user other than root can change the entry at path: it belongs to another user, or
+// its group or everyone may write it. In a sticky directory (/tmp) others may add entries but
+// not rename or remove ours, so there the write bits do not count; the entries' owners do.
+bool isChangeableByOthers(const std::string& path, std::string& why) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) {
+        return false;
+    }
+    if (status.st_uid != 0) {
+        const struct passwd* user = getpwuid(status.st_uid);
+        why = "is owned by " +
+              (user ? std::string(user->pw_name) : "uid " + std::to_string(status.st_uid));
+        return true;
+    }
+    if (S_ISLNK(status.st_mode) || (S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX))) {
+        return false;
+    }
+    if (status.st_mode & S_IWOTH) {
+        why = "is writable by every user";
+        return true;
+    }
+    if (status.st_mode & S_IWGRP) {
+        const struct group* group = getgrgid(status.st_gid);
+        why = "is writable by group " +
+              (group ? std::string(group->gr_name) : "gid " + std::to_string(status.st_gid));
+        return true;
+    }
+    return false;
+}
+
+// Pushes the components of path onto pending so that the first one is taken next.
+void pushComponents(const std::string& path, std::vector<std::string>& pending) {
+    std::size_t end = path.size();
+    while (end > 0) {
+        const std::size_t slash = path.rfind('/', end - 1);
+        const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+        pending.push_back(path.substr(start, end - start));
+        end = slash == std::string::npos ? 0 : slash;
+    }
+}
+
+}  // namespace
+
+bool findChangeableByOthers(const std::string& path, std::string& where, std::string& why) {
+    if (geteuid() != 0 || path.empty()) {
+        return false;
+    }
+    // Components still to resolve, the next one last. A relative path starts at the working
+    // directory, which is walked from the root like the rest.
+    std::vector<std::string> pending;
+    pushComponents(path, pending);
+    if (path[0] != '/') {
+        char directory[PATH_MAX];
+        if (getcwd(directory, sizeof directory) == nullptr || directory[0] != '/') {
+            return false;
+        }
+        pushComponents(directory, pending);
+    }
+    if (isChangeableByOthers("/", why)) {
+        where = "/";
+        return true;
+    }
+    std::string reached;  // the directory reached so far, without links; "" is the root
+    // Resolve one component at a time as the system does, checking each entry passed through;
+    // a link's target is resolved in its place.
+    int links = 0;
+    while (!pending.empty()) {
+        const std::string name = pending.back();
+        pending.pop_back();
+        if (name.empty() || name == ".") {
+            continue;
+        }
+        if (name == "..") {
+            reached.erase(reached.empty() ? 0 : reached.rfind('/'));
+            continue;
+        }
+        const std::string next = reached + "/" + name;
+        if (isChangeableByOthers(next, why)) {
+            where = next;
+            return true;
+        }
+        struct stat status;
+        if (lstat(next.c_str(), &status) != 0) {
+            return false;
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            reached = next;
+            continue;
+        }
+        char target[PATH_MAX];
+        const ssize_t length = readlink(next.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target || ++links > 40) {
+            return false;
+        }
+        if (target[0] == '/') {
+            reached.clear();
+        }
+        pushComponents(std::string(target, static_cast<std::size_t>(length)), pending);
+    }
+    return false;
 }
 
 namespace {

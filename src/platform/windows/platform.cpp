@@ -17,7 +17,6 @@
 #include <sys/types.h>
 #include <time.h>
 
-#include <algorithm>
 #include <cstdlib>
 
 #if defined(__MINGW32__)
@@ -87,31 +86,59 @@ bool listProcessIds(std::vector<ProcessId>& ids) {
     }
 }
 
-bool isProcessListed(ProcessId processId, bool& listed) {
-    // Enumerating identifiers is cheap here; opening processes is what costs.
-    static std::vector<ProcessId> ids;
-    if (!listProcessIds(ids)) {
+namespace {
+
+// The base name of the process's first module, its executable image.
+bool readModuleBaseName(HANDLE process, char* name, std::size_t size) {
+    HMODULE image = nullptr;
+    DWORD needed = 0;
+    if (!EnumProcessModules(process, &image, sizeof image, &needed)) {
         return false;
     }
-    listed = std::find(ids.begin(), ids.end(), processId) != ids.end();
-    return true;
+    const DWORD room = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
+    return GetModuleBaseNameA(process, image, name, room) != 0;
 }
+
+HANDLE handleOf(HeldProcess process) {
+    return reinterpret_cast<HANDLE>(process);
+}
+
+}  // namespace
 
 bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
     if (process == nullptr) {
         return false;
     }
-    // The first module is the executable image.
-    HMODULE image = nullptr;
-    DWORD needed = 0;
-    bool named = false;
-    if (EnumProcessModules(process, &image, sizeof image, &needed)) {
-        const DWORD room = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
-        named = GetModuleBaseNameA(process, image, name, room) != 0;
-    }
+    const bool named = readModuleBaseName(process, name, size);
     CloseHandle(process);
     return named;
+}
+
+HeldProcess holdProcess(ProcessId processId, char* name, std::size_t size) {
+    // SYNCHRONIZE lets later cycles wait on the handle to learn whether the process has ended.
+    HANDLE process =
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, processId);
+    if (process == nullptr) {
+        return noHeldProcess;
+    }
+    if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT ||
+        !readModuleBaseName(process, name, size)) {
+        CloseHandle(process);
+        return noHeldProcess;
+    }
+    return reinterpret_cast<HeldProcess>(process);
+}
+
+bool readHeldImageBaseName(HeldProcess process, char*, std::size_t) {
+    // A process cannot change its image, so whether it has ended is all there is to ask. A
+    // zero-timeout wait says so plainly; an exit code cannot, since a process may exit with the
+    // very value (259) that means "still active". A failed wait counts as ended.
+    return WaitForSingleObject(handleOf(process), 0) == WAIT_TIMEOUT;
+}
+
+void releaseProcess(HeldProcess process) {
+    CloseHandle(handleOf(process));
 }
 
 bool fileExists(const std::string& path) {
@@ -124,6 +151,13 @@ bool fileExists(const std::string& path) {
     }
     struct _stat64 status;
     return _stat64(query.c_str(), &status) == 0;
+}
+
+bool findChangeableByOthers(const std::string&, std::string&, std::string&) {
+    // Who may change a file on Windows is decided by its access control list, not by an owner
+    // and mode bits, and an elevated watchdog is not the only one at risk; a partial check
+    // would promise more than it can tell, so none is made here.
+    return false;
 }
 
 bool startScriptDetached(const std::string& path) {

@@ -1,0 +1,4 @@
+#include "watch/ops.h"
+
+WatchOps watchOps = {listProcessIds, readImageBaseName, holdProcess,         readHeldImageBaseName,
+                     releaseProcess, fileExists,        startScriptDetached, sleepMilliseconds};
