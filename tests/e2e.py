@@ -248,6 +248,65 @@ def script_detached_with_only_standard_descriptors(t):
     assert children(t.watchdog.pid) == []
 
 
+def log_lines_through(t, actions):
+    # A line every third scan; after each of the first lines, a moment later (the file is written
+    # just after the console), an action on the log file. Returns the console's timestamped lines.
+    t.recorder()
+    t.watch()
+    for count, action in enumerate(actions, 2):
+        t.wait_for("] ", count)
+        time.sleep(0.3)
+        if callable(action):
+            action()
+        else:
+            subprocess.run(action.replace("$L", t.log), shell=True, cwd=t.dir, check=True)
+    t.wait_for("] ", len(actions) + 3)
+    time.sleep(0.3)
+    t.watchdog.kill()
+    lines = t.read().replace("\r", "").split("\n")
+    return "".join(line + "\n" for line in lines if line[:1] == "[")
+
+
+# Rotated, removed or truncated under a running watchdog, the files named, read in order, hold
+# every console line exactly once, whole, and each holds one at least.
+for name, modes, actions, files in [
+        ("log_file_renamed_removed_and_truncated", "linux windows",
+         ["mv $L renamed.log", "ln $L removed.log && rm $L", "cp $L copied.log && : > $L"],
+         ["renamed.log", "removed.log", "copied.log", "$L"]),
+        ("log_file_rotated_by_logrotate_create", "linux",
+         ['printf "%s {\\n create\\n rotate 2\\n}" "$PWD/$L" > c && logrotate -fs state c'] * 2,
+         ["$L.2", "$L.1", "$L"])]:
+    def rotated(t, actions=actions, files=files):
+        if not shutil.which("logrotate") and "logrotate" in actions[0]:
+            raise Skip("logrotate is not installed")
+        stamped = log_lines_through(t, actions)
+        texts = [t.read(f.replace("$L", t.log)) for f in files]
+        assert "".join(texts) == stamped and all(texts), (stamped, texts)
+    SCENARIOS[name] = (rotated, modes.split())
+
+
+@scenario("linux")
+def log_file_on_full_disk_takes_whole_lines_once_there_is_room(t):
+    # The log on a 64 KiB tmpfs, 20 bytes short of a page, the rest of the disk filled.
+    disk, earlier = t.path("disk"), "x" * 4075 + "\n"
+    os.mkdir(disk)
+    mount = ["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", disk]
+    if os.geteuid() != 0 or subprocess.run(mount).returncode:
+        raise Skip("could not mount a small tmpfs (needs root)")
+    try:
+        t.write("disk/log", earlier)
+        os.symlink("disk/log", t.path(t.log))
+        subprocess.run(["dd", "if=/dev/zero", "of=" + disk + "/fill", "bs=4k"], stderr=QUIET)
+        def full():
+            assert t.read("disk/log") == earlier, "written while the disk was full"
+            os.remove(disk + "/fill")
+        stamped = log_lines_through(t, [lambda: None, full])
+        assert t.read("disk/log") == earlier + stamped, t.read("disk/log")
+    finally:
+        t.watchdog and t.watchdog.kill()
+        subprocess.run(["umount", "-l", disk])
+
+
 def beyond_2048(t):  # starts sleepers until more than 2048 processes are listed before the worker
     for attempt in range(5):  # again after the identifiers have wrapped around
         listed = sum(p.isdigit() for p in os.listdir("/proc")) if attempt == 0 else 0

@@ -2,11 +2,86 @@
 
 #include "platform/platform.h"
 
+#include <cstdio>
 #include <cstring>
+#include <deque>
 
-std::FILE* logFile = nullptr;
+LogFileOps logFileOps = {openAppendFile, isFileAtName, appendToFile, undoAppend, closeAppendFile};
+
+AppendFile logFile;
 bool logFileOpen = false;
 std::mutex logLock;
+
+namespace {
+
+// The log file's name as opened at start-up; empty until then.
+std::string logPath;
+
+// Lines the file has not taken yet, oldest first, their total size, and how many older ones were
+// dropped to keep within logBacklogLimit since the file last took a line.
+std::deque<std::string> backlog;
+std::size_t backlogBytes = 0;
+std::size_t linesLost = 0;
+
+std::string stampedLine(const char* format, ...) ZEL_PRINTF_FORMAT(1, 2);
+
+// A line stamped with the current local time.
+std::string stampedLine(const char* format, ...) {
+    std::tm when{};
+    toLocalTime(currentTime(), when);
+    char buffer[logLineBufferSize];
+    std::string longLine;
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::string line = buildLogLine(buffer, longLine, when, format, arguments);
+    va_end(arguments);
+    return line;
+}
+
+// Writes the whole line at the end of the file, or leaves the file as it was.
+bool appendWhole(const std::string& line) {
+    const std::int64_t written = logFileOps.appendToFile(logFile, line.data(), line.size());
+    if (written == static_cast<std::int64_t>(line.size())) {
+        return true;
+    }
+    if (written > 0) {
+        logFileOps.undoAppend(logFile, static_cast<std::size_t>(written));
+    }
+    return false;
+}
+
+// Holds the file that is at the log's name now: after a rotation by renaming, or a deletion, that
+// is a new file, opened (or created) by name.
+bool holdFileAtName() {
+    if (logFile.handle != -1 && logFileOps.isFileAtName(logFile, logPath.c_str())) {
+        return true;
+    }
+    if (logFile.handle != -1) {
+        logFileOps.closeAppendFile(logFile);
+    }
+    return logFileOps.openAppendFile(logPath.c_str(), logFile);
+}
+
+// Writes the kept lines in order, first saying how many were dropped, until the file refuses one.
+void writeBacklog() {
+    if ((backlog.empty() && linesLost == 0) || !holdFileAtName()) {
+        return;
+    }
+    if (linesLost > 0) {
+        const std::string count = std::to_string(linesLost);
+        if (!appendWhole(stampedLine("%s %s lost here: the log file could not be written",
+                                     count.c_str(), linesLost == 1 ? "line" : "lines"))) {
+            return;
+        }
+        linesLost = 0;
+    }
+    while (!backlog.empty() && appendWhole(backlog.front())) {
+        backlogBytes -= backlog.front().size();
+        backlog.pop_front();
+    }
+}
+
+}  // namespace
 
 std::string logFileName(std::int32_t instance) {
     std::string name = "Zel-Restarter";
@@ -17,16 +92,36 @@ std::string logFileName(std::int32_t instance) {
 }
 
 bool openLogFile(std::int32_t instance) {
-    logFile = openAppendFile(logFileName(instance).c_str());
-    return logFile != nullptr;
+    const std::string name = logFileName(instance);
+    if (logFile.handle != -1) {
+        logFileOps.closeAppendFile(logFile);
+    }
+    if (!logFileOps.openAppendFile(name.c_str(), logFile)) {
+        return false;
+    }
+    logPath = name;
+    return true;
 }
 
 void writeLogFile(const char* line) {
-    if (logFile == nullptr) {
+    if (logPath.empty()) {
         return;
     }
-    std::fputs(line, logFile);
-    std::fflush(logFile);
+    backlog.emplace_back(line);
+    backlogBytes += backlog.back().size();
+    writeBacklog();
+    while (backlogBytes > logBacklogLimit) {
+        backlogBytes -= backlog.front().size();
+        backlog.pop_front();
+        ++linesLost;
+    }
+}
+
+void retryLogFile() {
+    std::lock_guard<std::mutex> hold(logLock);
+    if (logFileOpen) {
+        writeBacklog();
+    }
 }
 
 const char* buildLogLine(char (&buffer)[logLineBufferSize], std::string& longLine,

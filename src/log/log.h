@@ -2,9 +2,10 @@
 // standard output and, when it could be opened, appended to the instance's log file.
 #pragma once
 
+#include "platform/platform.h"
+
 #include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -16,12 +17,28 @@
 #define ZEL_PRINTF_FORMAT(formatIndex, firstArgument)
 #endif
 
-extern std::FILE* logFile;
+// The platform operations on the log file, reached through one table so that tests can put
+// fakes in their place. Points at the real platform functions unless a test swaps them.
+struct LogFileOps {
+    bool (*openAppendFile)(const char* name, AppendFile& file);
+    bool (*isFileAtName)(const AppendFile& file, const char* name);
+    std::int64_t (*appendToFile)(AppendFile& file, const char* data, std::size_t size);
+    void (*undoAppend)(AppendFile& file, std::size_t count);
+    void (*closeAppendFile)(AppendFile& file);
+};
+
+extern LogFileOps logFileOps;
+
+extern AppendFile logFile;
 extern bool logFileOpen;
 extern std::mutex logLock;
 
 // Size of the on-stack line buffer; longer lines are built on the heap instead.
 constexpr std::size_t logLineBufferSize = 1024;
+
+// Lines the log file did not take are kept, in order, up to this many bytes (about 13,000 lines
+// of the usual length); past it the oldest are dropped and counted.
+constexpr std::size_t logBacklogLimit = 1024 * 1024;
 
 // "Zel-Restarter.log", or "Zel-Restarter-<n>.log" for an instance above 0.
 std::string logFileName(std::int32_t instance);
@@ -29,8 +46,14 @@ std::string logFileName(std::int32_t instance);
 // Opens the instance's log file for appending and keeps it in logFile.
 bool openLogFile(std::int32_t instance);
 
-// Appends one finished line to the log file and flushes it; does nothing without a file.
+// Appends one finished line to the log file after the lines it has not yet taken. A line reaches
+// the file whole or not at all; one the file does not take now is kept for a later attempt.
+// Before writing, a log file renamed, deleted or replaced under its name is opened again by name.
+// Does nothing before openLogFile succeeded.
 void writeLogFile(const char* line);
+
+// Writes the kept lines, if any, when the file takes them again. Called once per scan.
+void retryLogFile();
 
 // Builds "[%Y-%m-%d %H:%M:%S] " + the formatted message + "\n". The line is built in buffer when
 // it fits, otherwise in longLine; the returned pointer is the whole line either way.

@@ -73,9 +73,33 @@ std::int64_t currentTime();
 // Broken-down local time of a calendar time, into a record owned by the caller (re-entrant).
 bool toLocalTime(std::int64_t time, std::tm& local);
 
-// Opens a file for appending in binary mode, created when missing, not inherited by the
-// programs we start. Null when it cannot be opened.
-std::FILE* openAppendFile(const char* name);
+// A file held open for appending, and what tells whether the file at its name is still this one.
+struct AppendFile {
+    std::intptr_t handle = -1;  // descriptor or handle; -1 when none is open
+    std::uint64_t device = 0;   // Linux: device and inode of the open file
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;  // Windows: the size the file has after our last write
+};
+
+// Opens a file for appending (binary, created when missing, existing content kept), not
+// inherited by the programs we start; on Windows it can be renamed or deleted while open. False,
+// with file left closed, when it cannot be opened.
+bool openAppendFile(const char* name, AppendFile& file);
+
+// Whether the file at name is still the open one (not renamed away, deleted or replaced). One
+// file-status call on the name.
+bool isFileAtName(const AppendFile& file, const char* name);
+
+// Writes size bytes at the end of the file with one system write. The count written (less than
+// size on a short write), or -1 when nothing was written.
+std::int64_t appendToFile(AppendFile& file, const char* data, std::size_t size);
+
+// Removes the last count bytes that appendToFile wrote just before, unless the file has changed
+// size since; the remains of a short write.
+void undoAppend(AppendFile& file, std::size_t count);
+
+// Closes the file; file is left closed.
+void closeAppendFile(AppendFile& file);
 
 // Prepares the process's standard streams: a console or pipe that goes away must not end the
 // watchdog, and standard output stays a text stream.

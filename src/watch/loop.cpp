@@ -34,6 +34,7 @@ int runWatchLoop(const WatchSettings& settings) {
     const std::uint64_t intervalMilliseconds =
         static_cast<std::uint64_t>(settings.intervalSeconds) * 1000;
     while (runWatchCycle(settings, state)) {
+        retryLogFile();
         watchOps.sleepMilliseconds(intervalMilliseconds);
     }
     return 1;

@@ -435,9 +435,51 @@ bool toLocalTime(std::int64_t time, std::tm& local) {
     return localtime_r(&value, &local) != nullptr;
 }
 
-std::FILE* openAppendFile(const char* name) {
-    // "e": close-on-exec, so the started script never holds the log file.
-    return std::fopen(name, "ab+e");
+bool openAppendFile(const char* name, AppendFile& file) {
+    // O_APPEND: every write lands at the end as it is then, also after someone truncated the
+    // file. Close-on-exec, so the started script never holds the log file.
+    const int fd = open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        close(fd);
+        return false;
+    }
+    file.handle = fd;
+    file.device = static_cast<std::uint64_t>(status.st_dev);
+    file.inode = static_cast<std::uint64_t>(status.st_ino);
+    return true;
+}
+
+bool isFileAtName(const AppendFile& file, const char* name) {
+    struct stat status;
+    return stat(name, &status) == 0 && static_cast<std::uint64_t>(status.st_dev) == file.device &&
+           static_cast<std::uint64_t>(status.st_ino) == file.inode;
+}
+
+std::int64_t appendToFile(AppendFile& file, const char* data, std::size_t size) {
+    const ssize_t written = write(static_cast<int>(file.handle), data, size);
+    return written < 0 ? -1 : static_cast<std::int64_t>(written);
+}
+
+void undoAppend(AppendFile& file, std::size_t count) {
+    // The descriptor's offset is where our write ended, whatever happened to the file after it.
+    // Cut back only while the file still ends there: had it been truncated meanwhile (a rotation
+    // by copy and truncation), cutting would fill it up with zero bytes instead.
+    const int fd = static_cast<int>(file.handle);
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    struct stat status;
+    if (end >= static_cast<off_t>(count) && fstat(fd, &status) == 0 && status.st_size == end) {
+        while (ftruncate(fd, end - static_cast<off_t>(count)) != 0 && errno == EINTR) {
+        }
+    }
+}
+
+void closeAppendFile(AppendFile& file) {
+    close(static_cast<int>(file.handle));
+    file.handle = -1;
 }
 
 void prepareStandardStreams() {
@@ -448,6 +490,8 @@ void prepareStandardStreams() {
             open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
         }
     }
-    // A console or pipe reader that has gone away gives EPIPE on write instead of killing us.
+    // A console or pipe reader that has gone away gives EPIPE on write instead of killing us;
+    // a log file at the file-size limit gives EFBIG.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
 }

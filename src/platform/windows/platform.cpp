@@ -186,17 +186,77 @@ bool toLocalTime(std::int64_t time, std::tm& local) {
     return _localtime64_s(&local, &value) == 0;
 }
 
-std::FILE* openAppendFile(const char* name) {
-    // "N": the runtime does not hand the file to the programs that system() starts; clearing the
-    // handle's inherit flag keeps it from any other process we start as well.
-    std::FILE* file = std::fopen(name, "ab+N");
-    if (file != nullptr) {
-        const intptr_t handle = _get_osfhandle(_fileno(file));
-        if (handle != -1) {
-            SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
-        }
+namespace {
+
+HANDLE handleOf(const AppendFile& file) {
+    return reinterpret_cast<HANDLE>(file.handle);
+}
+
+}  // namespace
+
+bool openAppendFile(const char* name, AppendFile& file) {
+    // Delete sharing lets the file be renamed or deleted while we hold it; the handle is not
+    // inheritable, so no program we start holds the log file.
+    HANDLE handle = CreateFileA(name, FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
     }
-    return file;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle, &size)) {
+        CloseHandle(handle);
+        return false;
+    }
+    file.handle = reinterpret_cast<std::intptr_t>(handle);
+    file.size = static_cast<std::uint64_t>(size.QuadPart);
+    return true;
+}
+
+bool isFileAtName(const AppendFile& file, const char* name) {
+    // Windows has no file identity by name short of opening the file. We are the file's only
+    // writer, so the file at the name is ours while its size is the one our writes left: a file
+    // put in its place by a rotation is new and short, a deleted one has no attributes. Another
+    // writer or a truncation makes the sizes differ too; the file is then merely reopened.
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (!GetFileAttributesExA(name, GetFileExInfoStandard, &attributes)) {
+        return false;
+    }
+    const std::uint64_t size =
+        static_cast<std::uint64_t>(attributes.nFileSizeHigh) << 32 | attributes.nFileSizeLow;
+    return size == file.size;
+}
+
+std::int64_t appendToFile(AppendFile& file, const char* data, std::size_t size) {
+    // Offset all ones: the write goes to the end of the file as it is at that moment.
+    OVERLAPPED atEnd{};
+    atEnd.Offset = 0xFFFFFFFF;
+    atEnd.OffsetHigh = 0xFFFFFFFF;
+    const DWORD count = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
+    DWORD written = 0;
+    const BOOL done = WriteFile(handleOf(file), data, count, &written, &atEnd);
+    file.size += written;
+    return !done && written == 0 ? -1 : static_cast<std::int64_t>(written);
+}
+
+void undoAppend(AppendFile& file, std::size_t count) {
+    // Cut back only while the file still ends where our write left it.
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handleOf(file), &size) ||
+        static_cast<std::uint64_t>(size.QuadPart) != file.size || file.size < count) {
+        return;
+    }
+    LARGE_INTEGER cut;
+    cut.QuadPart = static_cast<LONGLONG>(file.size - count);
+    if (SetFilePointerEx(handleOf(file), cut, nullptr, FILE_BEGIN) &&
+        SetEndOfFile(handleOf(file))) {
+        file.size -= count;
+    }
+}
+
+void closeAppendFile(AppendFile& file) {
+    CloseHandle(handleOf(file));
+    file.handle = -1;
 }
 
 void prepareStandardStreams() {
