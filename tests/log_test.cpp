@@ -6,11 +6,8 @@ namespace {
 
 std::string build(const char* format, ...) {
     std::tm when{};
-    when.tm_year = 2026 - 1900;
-    when.tm_mday = 5;
-    when.tm_hour = 7;
-    when.tm_min = 8;
-    when.tm_sec = 9;
+    when.tm_year = 2026 - 1900, when.tm_mday = 5;
+    when.tm_hour = 7, when.tm_min = 8, when.tm_sec = 9;
     char buffer[logLineBufferSize];
     std::string longLine;
     std::va_list arguments;
