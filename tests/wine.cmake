@@ -15,12 +15,14 @@ set(prefix ${CMAKE_BINARY_DIR}/wine-prefix)
 add_test(NAME wine-build
   COMMAND sh -c "'${CMAKE_COMMAND}' --preset windows >/dev/null && '${CMAKE_COMMAND}' --build --preset windows"
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
-add_test(NAME wine-prefix COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine-prefix.sh create ${prefix})
-add_test(NAME wine-prefix-kill COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine-prefix.sh kill ${prefix})
+set(wineEnvironment "WINEPREFIX=${prefix}" "WINEDEBUG=-all" "ZEL_WINE=${ZEL_WINE}"
+  "ZEL_WORKER=${windowsBuild}/demo/Quorvank-LT.exe")
+# A fresh private prefix first; at the end every process of that prefix is ended.
+add_test(NAME wine-prefix COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e.py prefix)
+add_test(NAME wine-prefix-kill COMMAND sh -c "'${ZEL_WINESERVER}' -k || true")
 set_tests_properties(wine-build wine-prefix PROPERTIES FIXTURES_SETUP wine LABELS wine TIMEOUT 600)
 set_tests_properties(wine-prefix-kill PROPERTIES FIXTURES_CLEANUP wine LABELS wine)
-
-set(wineEnvironment "WINEPREFIX=${prefix}" "WINEDEBUG=-all" "ZEL_WINE=${ZEL_WINE}"
-  "ZEL_WORKER=${windowsBuild}/tests/windows/quorvank-worker.exe")
+set_tests_properties(wine-prefix wine-prefix-kill PROPERTIES ENVIRONMENT "${wineEnvironment}"
+  ENVIRONMENT_MODIFICATION "DISPLAY=unset:")
 add_e2e_tests(windows wine ${wineEnvironment} "ZEL_BINARY=${windowsBuild}/zel-restarter.exe")
 add_e2e_tests(wineworker wine ${wineEnvironment} "ZEL_BINARY=$<TARGET_FILE:zel-restarter>")
