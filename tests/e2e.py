@@ -140,7 +140,7 @@ def command_line_and_start_up(t):
             (["--run", "-h", "--interval", "5"], started(0, interval=5))]:
         for name in [f for f in os.listdir(t.dir) if f.endswith(".log")]:
             os.remove(t.path(name))
-        for name in ["start.bat", "b.cmd", "--instance"] * (status is None):
+        for name in ["start.bat", "b.cmd", "--instance"] * (status is None):  # scripts to find
             t.write(name, "")
         t.watch(arguments)
         if status is None:  # runs on: the banner shows the settings
@@ -182,8 +182,7 @@ def kill_and_bring_back(t, kills, short):
     # A worker the test brings back within 1.6 s is missed by at most two scans and causes no
     # line; one left dead is started once and announced once.
     os.mkdir(t.path("my scripts"))
-    script = t.start_script("my scripts/start it" + t.script[5:])
-    script = script.replace("/", "\\") if t.windows else script
+    script = t.start_script("my scripts/start it" + t.script[5:]).replace("/", "\\" * t.windows or "/")
     t.start_worker()
     if MODE == "linux":  # the running program's file replaced: still the worker
         os.remove(t.path(t.worker))
@@ -257,17 +256,10 @@ for name, modes, setup, actions, files in [
     SCENARIOS[name] = (rotated, modes.split())
 
 
-def without_reader():
-    read_end, write_end = os.pipe()
-    os.close(read_end)
-    return {"stdout": write_end}
-
-
 def detached(t):  # started with a pipe as standard input and another one inherited
-    read_end, write_end = os.pipe()
     t.recorder("echo launch>> workers.pid\nls /proc/self/fd > fds.txt\n"
                "readlink /proc/$$/fd/0 > stdin.txt\ncut -d' ' -f6 /proc/$$/stat > session.txt\n")
-    return {"stdin": read_end, "pass_fds": (write_end,)}
+    return (lambda read_end, write_end: {"stdin": read_end, "pass_fds": [write_end]})(*os.pipe())
 
 
 # Each row: the modes, what is set up (it may return options for starting the watchdog), and
@@ -277,15 +269,15 @@ def detached(t):  # started with a pipe as standard input and another one inheri
 ROWS = {
     "log_file_is_dev_full": ("linux", lambda t: os.symlink("/dev/full", t.path(t.log)), "SR"),
     "log_file_is_directory": ("linux", lambda t: os.mkdir(t.path(t.log)), "SR"),
-    "output_pipe_without_reader": ("linux", lambda t: without_reader(), "SR"),
+    "output_pipe_without_reader": (
+        "linux", lambda t: (lambda r, w: os.close(r) or {"stdout": w})(*os.pipe()), "SR"),
     "output_closed": ("linux", lambda t: {"preexec_fn": lambda: os.close(1)}, "SR"),
     "script_not_executable": ("linux", Run.recorder, "SSS"),
     # Only descriptors 0, 1 and 2 (3 is what ls lists), standard input from /dev/null, a session
     # of its own: nothing of the watchdog's.
     "script_detached_with_only_standard_descriptors": ("linux", detached, "S"),
-    "worker_differing_in_letter_case_is_not_found": (
-        "linux windows wineworker", lambda t: t.start_worker(t.worker.upper()) and t.recorder(),
-        "S"),
+    "worker_differing_in_letter_case_is_not_found": (  # the script only records its launches
+        "linux windows wineworker", lambda t: t.start_worker(t.worker.upper()) and t.recorder(), "S"),
     "script_gone_at_restart_time_ends_with_status_one": ("linux windows", Run.recorder, "SSX"),
     "batch_file_without_execute_bit_runs_through_wine": (
         "wineworker", lambda t: {"script": t.start_script("start.bat")}, "SR"),

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
 TEST(LogLine, WholeWhateverTheLength) {
     for (std::size_t length : {999u, 1000u, 1001u, 1002u, 100000u}) {
         const std::string message(length, 'm');
@@ -40,5 +38,3 @@ TEST(LogFile, LinesKeptInOrderWhileTheFileIsFullTheOldestDroppedPastTheBoundAndC
               "2 lines lost here: the log file could not be written\n" + kept + "last\n");
     logFileOpen = false;
 }
-
-}  // namespace

@@ -9,8 +9,6 @@
 #include <map>
 #include <sstream>
 
-namespace {
-
 const char worker[] = "Quorvank-LT-7.exe";
 
 struct FakeSystem {
@@ -147,5 +145,3 @@ TEST(Watch, LoopStateTable) {
                   std::count(events.begin(), events.end(), 'S'));
     }
 }
-
-}  // namespace
