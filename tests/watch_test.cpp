@@ -84,9 +84,9 @@ TEST(Watch, ProbeMatchesWholeNameAndScanCarriesOverStopsAtFirst) {
     for (ProcessId id = 0; id <= 5; ++id) {
         EXPECT_EQ(isProcessRunning(worker, id), id == 1) << id;  // 0 and 5 cannot be opened
     }
-    EXPECT_FALSE(isProcessRunning("fourteen-chars", 6));  // 14 characters never match
-    EXPECT_FALSE(isProcessRunning("unknown", 5));         // nor does an unreadable image
-    EXPECT_TRUE(isProcessRunning("Quorvank-LT.exe", 7));  // the un-numbered worker, 15
+    EXPECT_FALSE(isProcessRunning("fourteen-chars", 6));      // 14 characters never match
+    EXPECT_FALSE(isProcessRunning("Quorvank-LT-7.exe.", 1));  // nor a longer name
+    EXPECT_TRUE(isProcessRunning("Quorvank-LT.exe", 7));      // the un-numbered worker, 15
 
     bool found = true;
     fake.opened.clear();
