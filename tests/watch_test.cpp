@@ -79,7 +79,7 @@ void reset() {
 
 TEST(Watch, ProbeMatchesWholeNameAndScanCarriesOverStopsAtFirst) {
     reset();
-    fake.images = {{1, worker},          {2, "quorvank-lt-7.exe"}, {3, "Quorvank-LT-7.exe "},
+    fake.images = {{1, worker},          {2, "Quorvank-LT-7.exE"}, {3, "Quorvank-LT-7.exe "},
                    {4, "Quorvank-LT-7"}, {6, "fourteen-chars"},    {7, "Quorvank-LT.exe"}};
     for (ProcessId id = 0; id <= 5; ++id) {
         EXPECT_EQ(isProcessRunning(worker, id), id == 1) << id;  // 0 and 5 cannot be opened
