@@ -66,6 +66,7 @@ const WatchOps fakeOps = {
     [](std::uint64_t) {
         fake.calls += '/';
         nextTable();  // the world changes while the watchdog sleeps
+        return false;
     },
 };
 

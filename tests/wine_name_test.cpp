@@ -1,5 +1,5 @@
 // Image names of programs run by Wine's loaders, from a directory laid out like /proc/<id>.
-#include "platform/platform.h"
+#include "platform/posix/image_name.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

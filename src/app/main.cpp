@@ -1,8 +1,9 @@
 // zel-restarter: watches one Quorvank-LT worker and starts it again through its start script
 // when it has been missing on three consecutive scans.
-#include "app/settings.h"
+#include "app/command_line.h"
 #include "log/log.h"
 #include "platform/platform.h"
+#include "watch/exit_status.h"
 #include "watch/loop.h"
 
 #include <cinttypes>
@@ -11,9 +12,8 @@
 
 namespace {
 
-// Exit statuses: a usage error is told apart so that a service manager need not retry it.
-constexpr int exitFailure = 1;
-constexpr int exitUsage = 2;
+// Between the banner and the first scan.
+constexpr unsigned startUpPauseMilliseconds = 2000;
 
 const char usageText[] =
     "Usage: zel-restarter [--instance N] [--interval SECONDS] [--run SCRIPT]\n"
@@ -71,7 +71,7 @@ int main(int argc, char* argv[]) {
             where.c_str(), why.c_str(), settings.scriptPath.c_str());
     }
     std::fflush(stdout);
-    sleepMilliseconds(2000);
+    sleepMilliseconds(startUpPauseMilliseconds);
     logMessage("Starting timer");
     return runWatchLoop(settings);
 }

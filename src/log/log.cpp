@@ -1,5 +1,6 @@
 #include "log/log.h"
 
+#include "log/instance_name.h"
 #include "platform/platform.h"
 
 #include <cstdio>
@@ -14,7 +15,7 @@ std::mutex logLock;
 
 namespace {
 
-// The log file's name as opened at start-up; empty until then.
+// The log file's name as opened at start-up.
 std::string logPath;
 
 // Lines the file has not taken yet, oldest first, their total size, and how many older ones were
@@ -23,17 +24,14 @@ std::deque<std::string> backlog;
 std::size_t backlogBytes = 0;
 std::size_t linesLost = 0;
 
-std::string stampedLine(const char* format, ...) ZEL_PRINTF_FORMAT(1, 2);
+const char* stampedLine(char (&buffer)[logLineBufferSize], std::string& longLine,
+                        const char* format, ...) ZEL_PRINTF_FORMAT(3, 4);
 
-// A line stamped with the current local time.
-std::string stampedLine(const char* format, ...) {
-    std::tm when{};
-    toLocalTime(currentTime(), when);
-    char buffer[logLineBufferSize];
-    std::string longLine;
+const char* stampedLine(char (&buffer)[logLineBufferSize], std::string& longLine,
+                        const char* format, ...) {
     std::va_list arguments;
     va_start(arguments, format);
-    std::string line = buildLogLine(buffer, longLine, when, format, arguments);
+    const char* line = stampLine(buffer, longLine, format, arguments);
     va_end(arguments);
     return line;
 }
@@ -68,9 +66,13 @@ void writeBacklog() {
         return;
     }
     if (linesLost > 0) {
+        char buffer[logLineBufferSize];
+        std::string longLine;
         const std::string count = std::to_string(linesLost);
-        if (!appendWhole(stampedLine("%s %s lost here: the log file could not be written",
-                                     count.c_str(), linesLost == 1 ? "line" : "lines"))) {
+        const char* line =
+            stampedLine(buffer, longLine, "%s %s lost here: the log file could not be written",
+                        count.c_str(), linesLost == 1 ? "line" : "lines");
+        if (!appendWhole(line)) {
             return;
         }
         linesLost = 0;
@@ -84,11 +86,7 @@ void writeBacklog() {
 }  // namespace
 
 std::string logFileName(std::int32_t instance) {
-    std::string name = "Zel-Restarter";
-    if (instance > 0) {
-        name += "-" + std::to_string(instance);
-    }
-    return name + ".log";
+    return instanceFileName("Zel-Restarter", instance, ".log");
 }
 
 bool openLogFile(std::int32_t instance) {
@@ -104,7 +102,7 @@ bool openLogFile(std::int32_t instance) {
 }
 
 void writeLogFile(const char* line) {
-    if (logPath.empty()) {
+    if (!logFileOpen) {
         return;
     }
     backlog.emplace_back(line);
@@ -124,8 +122,10 @@ void retryLogFile() {
     }
 }
 
-const char* buildLogLine(char (&buffer)[logLineBufferSize], std::string& longLine,
-                         const std::tm& when, const char* format, std::va_list arguments) {
+const char* stampLine(char (&buffer)[logLineBufferSize], std::string& longLine, const char* format,
+                      std::va_list arguments) {
+    std::tm when{};
+    toLocalTime(currentTime(), when);
     const std::size_t prefixLength =
         std::strftime(buffer, sizeof buffer, "[%Y-%m-%d %H:%M:%S] ", &when);
     std::va_list retry;
@@ -156,19 +156,15 @@ const char* buildLogLine(char (&buffer)[logLineBufferSize], std::string& longLin
 }
 
 void logMessage(const char* format, ...) {
-    std::tm when{};
-    toLocalTime(currentTime(), when);
     char buffer[logLineBufferSize];
     std::string longLine;
     std::va_list arguments;
     va_start(arguments, format);
-    const char* line = buildLogLine(buffer, longLine, when, format, arguments);
+    const char* line = stampLine(buffer, longLine, format, arguments);
     va_end(arguments);
 
     std::lock_guard<std::mutex> hold(logLock);
     std::fputs(line, stdout);
     std::fflush(stdout);
-    if (logFileOpen) {
-        writeLogFile(line);
-    }
+    writeLogFile(line);
 }

@@ -46,19 +46,17 @@ std::string logFileName(std::int32_t instance);
 // Opens the instance's log file for appending and keeps it in logFile.
 bool openLogFile(std::int32_t instance);
 
-// Appends one finished line to the log file after the lines it has not yet taken. A line reaches
-// the file whole or not at all; one the file does not take now is kept for a later attempt.
-// Before writing, a log file renamed, deleted or replaced under its name is opened again by name.
-// Does nothing before openLogFile succeeded.
+// Appends one finished line, after the kept ones, whole or not at all; a line not taken is kept.
+// A log file renamed, deleted or replaced is opened again by name. Only while logFileOpen.
 void writeLogFile(const char* line);
 
 // Writes the kept lines, if any, when the file takes them again. Called once per scan.
 void retryLogFile();
 
-// Builds "[%Y-%m-%d %H:%M:%S] " + the formatted message + "\n". The line is built in buffer when
-// it fits, otherwise in longLine; the returned pointer is the whole line either way.
-const char* buildLogLine(char (&buffer)[logLineBufferSize], std::string& longLine,
-                         const std::tm& when, const char* format, std::va_list arguments);
+// Builds "[%Y-%m-%d %H:%M:%S] " (local time now) + the formatted message + "\n", in buffer when
+// it fits, otherwise in longLine; returns the whole line either way.
+const char* stampLine(char (&buffer)[logLineBufferSize], std::string& longLine, const char* format,
+                      std::va_list arguments);
 
 // Writes one timestamped line to standard output and the log file.
 void logMessage(const char* format, ...) ZEL_PRINTF_FORMAT(1, 2);

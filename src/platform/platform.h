@@ -40,14 +40,6 @@ bool readHeldImageBaseName(HeldProcess process, char* name, std::size_t size);
 // Closes a held process.
 void releaseProcess(HeldProcess process);
 
-#ifndef _WIN32
-// The image base name from the entries "<prefix>exe" and "<prefix>cmdline" relative to the open
-// directory directoryFd (/proc with prefix "<id>/", or a /proc/<id> directory with prefix "").
-// For a program run by Wine's loader it is the file-name part of the first command-line
-// argument, a Windows or a Unix path. False, with name untouched, when it cannot be read.
-bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size);
-#endif
-
 // True when the file-status query succeeds for path; directories count as present.
 bool fileExists(const std::string& path);
 
@@ -66,6 +58,10 @@ bool startScriptDetached(const std::string& path);
 
 // Blocks the calling thread for the given time; counts far beyond 32 bits are fine.
 void sleepMilliseconds(std::uint64_t milliseconds);
+
+// Waits for the given time, or until a stop is requested (a service's stop or shutdown request
+// on Windows); true when a stop was requested. Counts far beyond 32 bits are fine.
+bool waitForStopRequest(std::uint64_t milliseconds);
 
 // Calendar time in seconds.
 std::int64_t currentTime();

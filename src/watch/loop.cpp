@@ -1,6 +1,7 @@
 #include "watch/loop.h"
 
 #include "log/log.h"
+#include "watch/exit_status.h"
 #include "watch/launcher.h"
 #include "watch/ops.h"
 #include "watch/probe.h"
@@ -19,7 +20,7 @@ bool runWatchCycle(const WatchSettings& settings, LoopState& state) {
         }
         return true;
     }
-    if (state.missCount < 2) {
+    if (state.missCount < missesBeforeRestart - 1) {
         ++state.missCount;
         return true;
     }
@@ -35,7 +36,9 @@ int runWatchLoop(const WatchSettings& settings) {
         static_cast<std::uint64_t>(settings.intervalSeconds) * 1000;
     while (runWatchCycle(settings, state)) {
         retryLogFile();
-        watchOps.sleepMilliseconds(intervalMilliseconds);
+        if (watchOps.waitForStopRequest(intervalMilliseconds)) {
+            return exitStopped;
+        }
     }
-    return 1;
+    return exitFailure;
 }

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+// The worker is started again on the third consecutive scan that misses it.
+constexpr int missesBeforeRestart = 3;
+
 struct LoopState {
     bool found = false;
     std::int32_t missCount = 0;  // consecutive cycles without the worker: 0, 1 or 2
@@ -15,6 +18,6 @@ struct LoopState {
 // taken, or the start script was gone when a restart was due.
 bool runWatchCycle(const WatchSettings& settings, LoopState& state);
 
-// Runs cycles, each followed by a sleep of the interval, until one says stop; then returns the
-// exit status (1).
+// Runs cycles, each followed by a wait of the interval, until one fails (exitFailure) or a stop
+// is requested during the wait (exitStopped).
 int runWatchLoop(const WatchSettings& settings);

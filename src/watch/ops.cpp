@@ -1,4 +1,4 @@
 #include "watch/ops.h"
 
 WatchOps watchOps = {listProcessIds, readImageBaseName, holdProcess,         readHeldImageBaseName,
-                     releaseProcess, fileExists,        startScriptDetached, sleepMilliseconds};
+                     releaseProcess, fileExists,        startScriptDetached, waitForStopRequest};

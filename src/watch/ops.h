@@ -12,7 +12,7 @@ struct WatchOps {
     void (*releaseProcess)(HeldProcess process);
     bool (*fileExists)(const std::string& path);
     bool (*startScriptDetached)(const std::string& path);
-    void (*sleepMilliseconds)(std::uint64_t milliseconds);
+    bool (*waitForStopRequest)(std::uint64_t milliseconds);
 };
 
 extern WatchOps watchOps;

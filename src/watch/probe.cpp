@@ -16,7 +16,7 @@ char heldName[256];
 
 bool isWorkerName(const char* name, const std::string& expectedName) {
     const std::size_t length = std::strlen(name);
-    return length > 14 && length == expectedName.size() &&
+    return length > workerNameLengthLimit && length == expectedName.size() &&
            std::memcmp(name, expectedName.data(), length) == 0;
 }
 

@@ -5,13 +5,14 @@
 
 #include <string>
 
-// True when the process's image base name is longer than 14 characters and equal to
+// Image names of this length or shorter are never taken for the worker.
+constexpr std::size_t workerNameLengthLimit = 14;
+
+// True when the process's image base name is longer than workerNameLengthLimit and equal to
 // expectedName byte for byte (letter case counts).
 bool isProcessRunning(const std::string& expectedName, ProcessId processId);
 
-// Takes the process list and looks for the worker; stops at the first match. found becomes
-// true on a match and false when only other processes were seen; it keeps its value when the
-// list holds no process at all. False when no process list could be taken (found untouched).
-// The worker found is held open: while it runs under the same name, later scans ask it alone
-// and do not take the process list.
+// Looks for the worker, stopping at the first match: found becomes true on a match, false when
+// only other processes were seen, and keeps its value when none was. False when no process list
+// could be taken. The worker found is held, and later scans ask it alone while it runs.
 bool scanForWorker(const std::string& expectedName, bool& found);

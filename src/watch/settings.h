@@ -1,8 +1,12 @@
 // The run's settings: built once at start-up, read-only afterwards.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+// A script path counts only when it is longer than this; shorter ones are never looked up.
+constexpr std::size_t scriptPathLengthLimit = 4;
 
 struct WatchSettings {
     std::string processName;  // derived from instance, never given directly

@@ -1,6 +1,8 @@
 // Linux implementation of the platform operations.
 #include "platform/platform.h"
 
+#include "platform/posix/image_name.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -20,8 +22,6 @@ namespace {
 // /proc, opened by the first listing and kept open; image names are read relative to it, so a
 // walk costs one rewind of /proc and one readlinkat per process examined.
 int procFd = -1;
-
-const char deletedSuffix[] = " (deleted)";
 
 bool openProcDirectory() {
     if (procFd < 0) {
@@ -45,87 +45,7 @@ char* appendDecimal(char* out, ProcessId id) {
     return out;
 }
 
-// Wine's loaders, the executable of every Windows program that Wine runs.
-bool isWineLoader(const char* name, std::size_t length) {
-    for (const char* loader : {"wine", "wine64", "wine-preloader", "wine64-preloader"}) {
-        if (std::strlen(loader) == length && std::memcmp(loader, name, length) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Start of the file-name part of the text from begin to end: what follows the last '/' or, for
-// a Windows path, the last '\' as well.
-const char* fileNamePart(const char* begin, const char* end, bool windowsPath) {
-    while (end > begin && end[-1] != '/' && !(windowsPath && end[-1] == '\\')) {
-        --end;
-    }
-    return end;
-}
-
 }  // namespace
-
-bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size) {
-    // "<prefix>exe", later "<prefix>cmdline"; the longest prefix in use is "/proc/<id>/".
-    char path[48];
-    const std::size_t prefixLength = std::strlen(prefix);
-    if (size == 0 || prefixLength + sizeof "cmdline" > sizeof path) {
-        return false;
-    }
-    std::memcpy(path, prefix, prefixLength);
-    std::memcpy(path + prefixLength, "exe", sizeof "exe");
-    char target[PATH_MAX];
-    ssize_t length = readlinkat(directoryFd, path, target, sizeof target);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) {
-        return false;
-    }
-    // A running program whose file was removed or replaced shows as "<path> (deleted)".
-    const std::size_t suffixLength = sizeof deletedSuffix - 1;
-    if (static_cast<std::size_t>(length) > suffixLength &&
-        std::memcmp(target + length - suffixLength, deletedSuffix, suffixLength) == 0) {
-        length -= static_cast<ssize_t>(suffixLength);
-    }
-    const char* nameEnd = target + length;
-    const char* base = fileNamePart(target, nameEnd, false);
-    if (isWineLoader(base, static_cast<std::size_t>(nameEnd - base))) {
-        // A Windows program under Wine: its image is the first argument of its command line,
-        // a Windows or a Unix path ("Z:\srv\Quorvank-LT.exe", "./Quorvank-LT.exe").
-        std::memcpy(path + prefixLength, "cmdline", sizeof "cmdline");
-        const int cmdline = openat(directoryFd, path, O_RDONLY | O_CLOEXEC);
-        if (cmdline < 0) {
-            return false;
-        }
-        ssize_t count = 0;
-        do {
-            count = read(cmdline, target, sizeof target);
-        } while (count < 0 && errno == EINTR);
-        close(cmdline);
-        if (count <= 0) {
-            return false;
-        }
-        nameEnd =
-            static_cast<const char*>(std::memchr(target, '\0', static_cast<std::size_t>(count)));
-        if (nameEnd == nullptr) {
-            // Without a terminator in a full buffer the first argument did not fit.
-            if (static_cast<std::size_t>(count) == sizeof target) {
-                return false;
-            }
-            nameEnd = target + count;
-        }
-        base = fileNamePart(target, nameEnd, true);
-        if (base == nameEnd) {
-            return false;
-        }
-    }
-    std::size_t baseLength = static_cast<std::size_t>(nameEnd - base);
-    if (baseLength >= size) {
-        baseLength = size - 1;
-    }
-    std::memcpy(name, base, baseLength);
-    name[baseLength] = '\0';
-    return true;
-}
 
 bool listProcessIds(std::vector<ProcessId>& ids) {
     ids.clear();
@@ -424,6 +344,12 @@ void sleepMilliseconds(std::uint64_t milliseconds) {
     remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
     while (nanosleep(&remaining, &remaining) < 0 && errno == EINTR) {
     }
+}
+
+bool waitForStopRequest(std::uint64_t milliseconds) {
+    // systemd stops the watchdog with a signal; nothing else asks it to stop.
+    sleepMilliseconds(milliseconds);
+    return false;
 }
 
 std::int64_t currentTime() {

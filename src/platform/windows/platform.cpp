@@ -177,6 +177,11 @@ void sleepMilliseconds(std::uint64_t milliseconds) {
     }
 }
 
+bool waitForStopRequest(std::uint64_t milliseconds) {
+    sleepMilliseconds(milliseconds);
+    return false;
+}
+
 std::int64_t currentTime() {
     return static_cast<std::int64_t>(_time64(nullptr));
 }

@@ -4,7 +4,6 @@
 #include "watch/settings.h"
 
 #include <cstdint>
-#include <string>
 
 // The worker's image base name; the command line cannot change it.
 constexpr const char* workerBaseName = "Quorvank-LT";
@@ -18,9 +17,6 @@ struct CommandLineResult {
 
 // strtol in base 10 without an end pointer, saturated to the 32-bit range.
 std::int32_t parseNumber(const char* text);
-
-// "Quorvank-LT.exe", or "Quorvank-LT-<n>.exe" for an instance above 0.
-std::string deriveProcessName(std::int32_t instance);
 
 // Scans the arguments after the program name into settings and derives processName.
 CommandLineResult parseCommandLine(int argc, const char* const argv[], WatchSettings& settings);

@@ -1,4 +1,6 @@
-#include "app/settings.h"
+#include "app/command_line.h"
+
+#include "log/instance_name.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -13,14 +15,6 @@ std::int32_t parseNumber(const char* text) {
         return INT32_MIN;
     }
     return static_cast<std::int32_t>(value);
-}
-
-std::string deriveProcessName(std::int32_t instance) {
-    std::string name = workerBaseName;
-    if (instance > 0) {
-        name += "-" + std::to_string(instance);
-    }
-    return name + ".exe";
 }
 
 namespace {
@@ -74,17 +68,18 @@ CommandLineResult parseCommandLine(int argc, const char* const argv[], WatchSett
         }
         const char* value = argv[index];
         if (info->option == Option::Run) {
-            if (std::strlen(value) > 4) {
+            if (std::strlen(value) > scriptPathLengthLimit) {
                 settings.scriptPath = value;
             }
-        } else if (parseNumber(value) > 0) {
-            if (info->option == Option::Instance) {
-                settings.instance = parseNumber(value);
-            } else {
-                settings.intervalSeconds = parseNumber(value);
+        } else {
+            const std::int32_t number = parseNumber(value);
+            if (number > 0 && info->option == Option::Instance) {
+                settings.instance = number;
+            } else if (number > 0) {
+                settings.intervalSeconds = number;
             }
         }
     }
-    settings.processName = deriveProcessName(settings.instance);
+    settings.processName = instanceFileName(workerBaseName, settings.instance, ".exe");
     return result;
 }

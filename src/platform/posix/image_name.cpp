@@ -1,0 +1,125 @@
+#include "platform/posix/image_name.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+// A text in a buffer, not zero-terminated.
+struct Text {
+    const char* begin;
+    const char* end;
+};
+
+// "<prefix>exe" or "<prefix>cmdline"; the longest prefix in use is "/proc/<id>/".
+bool entryPath(const char* prefix, const char* entry, char (&path)[48]) {
+    const std::size_t prefixLength = std::strlen(prefix);
+    if (prefixLength + std::strlen(entry) + 1 > sizeof path) {
+        return false;
+    }
+    std::memcpy(path, prefix, prefixLength);
+    std::strcpy(path + prefixLength, entry);
+    return true;
+}
+
+// The target of the exe link, without the " (deleted)" that marks a program whose file was
+// removed or replaced while it runs.
+bool readExeLink(int directoryFd, const char* prefix, char (&target)[PATH_MAX], Text& image) {
+    char path[48];
+    if (!entryPath(prefix, "exe", path)) {
+        return false;
+    }
+    const ssize_t length = readlinkat(directoryFd, path, target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) {
+        return false;
+    }
+    static const char deletedSuffix[] = " (deleted)";
+    const std::size_t suffixLength = sizeof deletedSuffix - 1;
+    image = {target, target + length};
+    if (static_cast<std::size_t>(length) > suffixLength &&
+        std::memcmp(image.end - suffixLength, deletedSuffix, suffixLength) == 0) {
+        image.end -= suffixLength;
+    }
+    return true;
+}
+
+// The file-name part: what follows the last '/' and, for a Windows path, the last '\'.
+const char* fileNamePart(Text path, bool windowsPath) {
+    const char* at = path.end;
+    while (at > path.begin && at[-1] != '/' && !(windowsPath && at[-1] == '\\')) {
+        --at;
+    }
+    return at;
+}
+
+// Wine's loaders, the executable of every Windows program that Wine runs.
+bool isWineLoader(Text name) {
+    const std::size_t length = static_cast<std::size_t>(name.end - name.begin);
+    for (const char* loader : {"wine", "wine64", "wine-preloader", "wine64-preloader"}) {
+        if (std::strlen(loader) == length && std::memcmp(loader, name.begin, length) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The first argument of the command line: for a program under Wine, the Windows program as it
+// was started ("Z:\srv\Quorvank-LT.exe", "./Quorvank-LT.exe").
+bool readFirstArgument(int directoryFd, const char* prefix, char (&buffer)[PATH_MAX],
+                       Text& argument) {
+    char path[48];
+    if (!entryPath(prefix, "cmdline", path)) {
+        return false;
+    }
+    const int cmdline = openat(directoryFd, path, O_RDONLY | O_CLOEXEC);
+    if (cmdline < 0) {
+        return false;
+    }
+    ssize_t count = 0;
+    do {
+        count = read(cmdline, buffer, sizeof buffer);
+    } while (count < 0 && errno == EINTR);
+    close(cmdline);
+    if (count <= 0) {
+        return false;
+    }
+    const auto* end =
+        static_cast<const char*>(std::memchr(buffer, '\0', static_cast<std::size_t>(count)));
+    if (end == nullptr && static_cast<std::size_t>(count) == sizeof buffer) {
+        return false;  // a full buffer without a terminator: the argument did not fit
+    }
+    argument = {buffer, end != nullptr ? end : buffer + count};
+    return true;
+}
+
+}  // namespace
+
+bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size) {
+    char buffer[PATH_MAX];
+    Text image;
+    if (size == 0 || !readExeLink(directoryFd, prefix, buffer, image)) {
+        return false;
+    }
+    Text base = {fileNamePart(image, false), image.end};
+    if (isWineLoader(base)) {
+        if (!readFirstArgument(directoryFd, prefix, buffer, image)) {
+            return false;
+        }
+        base = {fileNamePart(image, true), image.end};
+        if (base.begin == base.end) {
+            return false;
+        }
+    }
+    std::size_t length = static_cast<std::size_t>(base.end - base.begin);
+    if (length >= size) {
+        length = size - 1;
+    }
+    std::memcpy(name, base.begin, length);
+    name[length] = '\0';
+    return true;
+}
