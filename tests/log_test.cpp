@@ -1,40 +1,73 @@
+// The log line and the log file's backlog, against a log file in memory.
 #include "log/log.h"
 
 #include <gtest/gtest.h>
 
-TEST(LogLine, WholeWhateverTheLength) {
+namespace {
+
+std::string fileContent;
+bool fileFull = false;
+
+const LogFileOps fileInMemory = {
+    [](const char*, AppendFile& file) {
+        file.handle = 3;
+        return true;
+    },
+    [](const AppendFile&, const char*) { return true; },
+    [](AppendFile&, const char* data, std::size_t size) {
+        if (fileFull) {
+            return std::int64_t{-1};
+        }
+        fileContent.append(data, size);
+        return static_cast<std::int64_t>(size);
+    },
+    [](AppendFile&, std::size_t) {},
+    [](AppendFile& file) { file.handle = -1; },
+};
+
+class Log : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved = logFileOps;
+        logFileOps = fileInMemory;
+        fileContent.clear();
+        fileFull = false;
+    }
+    void TearDown() override {
+        logFileOpen = false;
+        logFileOps = saved;
+    }
+    LogFileOps saved;
+};
+
+}  // namespace
+
+TEST_F(Log, LineWholeWhateverItsLength) {
     for (std::size_t length : {999u, 1000u, 1001u, 1002u, 100000u}) {
         const std::string message(length, 'm');
-        testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStdout();
         logMessage("%s", message.c_str());
-        EXPECT_EQ(testing::internal::GetCapturedStdout().substr(20), "] " + message + "\n");
+        EXPECT_EQ(::testing::internal::GetCapturedStdout().substr(20), "] " + message + "\n");
     }
 }
 
-// A log file in memory that takes nothing while full. (Short writes are left to the full-disk
-// scenario of the end-to-end tests.)
-std::string content;
-bool full = false;
-
-TEST(LogFile, LinesKeptInOrderWhileTheFileIsFullTheOldestDroppedPastTheBoundAndCounted) {
-    logFileOps.openAppendFile = [](const char*, AppendFile& file) { return file.handle = 3, true; };
-    logFileOps.isFileAtName = [](const AppendFile&, const char*) { return true; };
-    logFileOps.appendToFile = [](AppendFile&, const char* data, std::size_t size) {
-        return full ? std::int64_t{-1}
-                    : static_cast<std::int64_t>(content.append(data, size), size);
-    };
-    ASSERT_TRUE(openLogFile(0));
-    full = logFileOpen = true;
+// Short writes are left to the full-disk scenario of the end-to-end tests.
+TEST_F(Log, LinesKeptInOrderWhileTheFileIsFullTheOldestDroppedPastTheBoundAndCounted) {
+    logFileOpen = openLogFile(0);
+    ASSERT_TRUE(logFileOpen);
+    fileFull = true;
     std::string kept;
-    for (std::size_t n = 0; n < logBacklogLimit / 1024 + 2; ++n) {
+    const std::size_t lineCount = logBacklogLimit / 1024 + 2;  // two lines more than it keeps
+    for (std::size_t n = 0; n < lineCount; ++n) {
         const std::string line = std::to_string(n % 10) + std::string(1022, 'x') + "\n";
         writeLogFile(line.c_str());
-        kept += n < 2 ? "" : line;
+        if (n >= 2) {
+            kept += line;
+        }
     }
-    full = false;
+    fileFull = false;
     retryLogFile();
     writeLogFile("last\n");
-    EXPECT_EQ(content.substr(22),
+    EXPECT_EQ(fileContent.substr(22),
               "2 lines lost here: the log file could not be written\n" + kept + "last\n");
-    logFileOpen = false;
 }

@@ -9,24 +9,35 @@
 
 TEST(WineName, FromTheFirstArgumentOfWineLoadersOnly) {
     using namespace std::string_literals;
-    // The exe link, the name read ("unknown": none) and the cmdline file ("-": none).
-    const std::string rows[][3] = {
-        {"/usr/lib/wine/wine64", "Quorvank-LT-2.exe", "Z:\\srv\\2\\Quorvank-LT-2.exe\0x\0"s},
-        {"/usr/bin/wine-preloader", "Quorvank-LT.exe", "./bin/Quorvank-LT.exe\0"s},
-        {"/opt/wine64-preloader", "Quorvank-LT-3.exe", "C:/Q\\x/Quorvank-LT-3.exe"},
-        {"/usr/lib/wine/wine", "unknown", ""},
-        {"/usr/lib/wine/wine64", "unknown", "-"},
-        {"/srv/Quorvank-LT-2.exe (deleted)", "Quorvank-LT-2.exe", "wine64"},
-        {"/usr/bin/wineserver", "wineserver", "Quorvank-LT.exe"}};
+    const struct {
+        std::string exe;      // where the exe link points
+        std::string cmdline;  // the cmdline file; none when empty
+        std::string name;     // the name read; "unknown" when none is
+    } rows[] = {
+        {"/usr/lib/wine/wine64", "Z:\\srv\\2\\Quorvank-LT-2.exe\0x\0"s, "Quorvank-LT-2.exe"},
+        {"/usr/bin/wine-preloader", "./bin/Quorvank-LT.exe\0"s, "Quorvank-LT.exe"},
+        {"/opt/wine64-preloader", "C:/Q\\x/Quorvank-LT-3.exe", "Quorvank-LT-3.exe"},
+        {"/usr/lib/wine/wine", "\0"s, "unknown"},
+        {"/usr/lib/wine/wine64", "", "unknown"},
+        {"/srv/Quorvank-LT-2.exe (deleted)", "wine64", "Quorvank-LT-2.exe"},
+        {"/usr/bin/wineserver", "Quorvank-LT.exe", "wineserver"},
+    };
     char dir[] = "/tmp/wine-name-XXXXXX";
-    const int fd = open(mkdtemp(dir), O_RDONLY | O_DIRECTORY);
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const int fd = open(dir, O_RDONLY | O_DIRECTORY);
     for (const auto& row : rows) {
-        unlinkat(fd, "exe", 0), unlinkat(fd, "cmdline", 0);
-        EXPECT_EQ(symlinkat(row[0].c_str(), fd, "exe"), 0);
-        std::ofstream(row[2] == "-" ? "/dev/null"s : dir + "/cmdline"s) << row[2];
+        unlinkat(fd, "exe", 0);
+        unlinkat(fd, "cmdline", 0);
+        ASSERT_EQ(symlinkat(row.exe.c_str(), fd, "exe"), 0);
+        if (!row.cmdline.empty()) {
+            std::ofstream(dir + "/cmdline"s) << row.cmdline;
+        }
         char name[256] = "unknown";
-        EXPECT_EQ(imageBaseNameAt(fd, "", name, sizeof name), row[1] != "unknown");
-        EXPECT_EQ(name, row[1]) << row[0];
+        EXPECT_EQ(imageBaseNameAt(fd, "", name, sizeof name), row.name != "unknown") << row.exe;
+        EXPECT_EQ(name, row.name) << row.exe;
     }
-    unlinkat(fd, "exe", 0), unlinkat(fd, "cmdline", 0), close(fd), rmdir(dir);
+    unlinkat(fd, "exe", 0);
+    unlinkat(fd, "cmdline", 0);
+    close(fd);
+    rmdir(dir);
 }
