@@ -8,28 +8,22 @@ namespace {
 std::string fileContent;
 bool fileFull = false;
 
-const LogFileOps fileInMemory = {
-    [](const char*, AppendFile& file) {
-        file.handle = 3;
-        return true;
-    },
-    [](const AppendFile&, const char*) { return true; },
-    [](AppendFile&, const char* data, std::size_t size) {
-        if (fileFull) {
-            return std::int64_t{-1};
-        }
-        fileContent.append(data, size);
-        return static_cast<std::int64_t>(size);
-    },
-    [](AppendFile&, std::size_t) {},
-    [](AppendFile& file) { file.handle = -1; },
-};
-
 class Log : public ::testing::Test {
 protected:
     void SetUp() override {
         saved = logFileOps;
-        logFileOps = fileInMemory;
+        logFileOps.openAppendFile = [](const char*, AppendFile& file) {
+            file.handle = 3;
+            return true;
+        };
+        logFileOps.isFileAtName = [](const AppendFile&, const char*) { return true; };
+        logFileOps.appendToFile = [](AppendFile&, const char* data, std::size_t size) {
+            if (fileFull) {
+                return std::int64_t{-1};
+            }
+            fileContent.append(data, size);
+            return static_cast<std::int64_t>(size);
+        };
         fileContent.clear();
         fileFull = false;
     }

@@ -95,7 +95,7 @@ std::string eventLetters(const std::string& output) {
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
         const std::string message = line.size() > 22 ? line.substr(22) : line;
-        letters += message == "Quorvank-LT-7.exe is running"                          ? 'R'
+        letters += message == "Quorvank-LT-7.exe is running"                        ? 'R'
                    : message == "Quorvank-LT-7.exe not running - starting start.sh" ? 'S'
                    : message == "Could not get process list"                        ? 'F'
                    : line == "File start.sh does not exist."                        ? 'X'
@@ -107,8 +107,12 @@ std::string eventLetters(const std::string& output) {
 }  // namespace
 
 TEST_F(Watch, ProbeMatchesTheWholeNameAndTheWalkCarriesOverAndStopsAtTheFirst) {
-    fake.images = {{1, worker},          {2, "Quorvank-LT-7.exE"}, {3, "Quorvank-LT-7.exe "},
-                   {4, "Quorvank-LT-7"}, {6, "fourteen-chars"},    {7, "Quorvank-LT.exe"},
+    fake.images = {{1, worker},
+                   {2, "Quorvank-LT-7.exE"},
+                   {3, "Quorvank-LT-7.exe "},
+                   {4, "Quorvank-LT-7"},
+                   {6, "fourteen-chars"},
+                   {7, "Quorvank-LT.exe"},
                    {8, "Quorvank-LT-7.exf"}};
     for (ProcessId id = 0; id <= 5; ++id) {
         EXPECT_EQ(isProcessRunning(worker, id), id == 1) << id;  // 0 and 5 cannot be opened
@@ -133,13 +137,10 @@ TEST_F(Watch, LoopRestartsOnTheThirdMissAnnouncesOnceAndEndsOnFailureOrStop) {
         int status;
         int waits;  // of the interval, 3 s
     } cases[] = {
-        {"", "F", exitFailure, 0},
-        {"a---", "RSX", exitFailure, 3},
-        {"aaa", "RF", exitFailure, 3},
-        {"-a-", "RF", exitFailure, 3},
+        {"", "F", exitFailure, 0},          {"a---", "RSX", exitFailure, 3},
+        {"aaa", "RF", exitFailure, 3},      {"-a-", "RF", exitFailure, 3},
         {"--a--", "RF", exitFailure, 5},  // a sighting starts the count again
-        {"-------", "SSF", exitFailure, 7},
-        {"a---bbb", "RSRF", exitFailure, 7},
+        {"-------", "SSF", exitFailure, 7}, {"a---bbb", "RSRF", exitFailure, 7},
         {"ab--", "RF", exitFailure, 4},   // the held worker ended, another one runs
         {"aAAA", "RSF", exitFailure, 4},  // the held worker now runs another image
         {"r--", "RF", exitFailure, 3},    // what was opened is not the worker seen
