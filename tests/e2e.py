@@ -453,6 +453,8 @@ def run_row(t, setup, expected_events, read_from):
         children = f"/proc/{t.watchdog.pid}/task/{t.watchdog.pid}/children"
         wait_until(lambda: open(children).read() == "", "no child of the watchdog")
     assert t.watchdog.poll() is None, "the watchdog ended"
+    t.watchdog.kill()
+    t.watchdog.wait()
     # Under Wine a cycle or two more may pass before the test looks: more restart lines only.
     events = t.events(lines)
     extra = events[len(expected):]
