@@ -34,6 +34,7 @@ const char usageText[] =
 
 int main(int argc, char* argv[]) {
     prepareStandardStreams();
+    takeServiceManagerSettings();
     WatchSettings settings;
     const CommandLineResult commandLine = parseCommandLine(argc, argv, settings);
     switch (commandLine.action) {

@@ -63,6 +63,21 @@ void sleepMilliseconds(std::uint64_t milliseconds);
 // on Windows); true when a stop was requested. Counts far beyond 32 bits are fine.
 bool waitForStopRequest(std::uint64_t milliseconds);
 
+// The service manager (systemd) that runs the watchdog, if any. Reads what it announced in the
+// environment (NOTIFY_SOCKET, WATCHDOG_USEC, WATCHDOG_PID) and removes those variables, so that
+// neither the script nor the worker can speak for the watchdog. Once, before anything is started.
+// Nothing on Windows.
+void takeServiceManagerSettings();
+
+// Sends one message ("READY=1", "STATUS=...", "WATCHDOG=1", several joined by newlines) to the
+// service manager, without waiting; nothing when there is none. A manager that cannot be reached
+// or does not take the message is ignored: the watchdog goes on as it would without one.
+void notifyServiceManager(const char* message);
+
+// How often the service manager wants a keep-alive, in milliseconds: half the time it allows
+// between two. 0 when it wants none.
+std::uint64_t keepAliveMilliseconds();
+
 // Calendar time in seconds.
 std::int64_t currentTime();
 

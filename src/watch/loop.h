@@ -12,6 +12,8 @@ struct LoopState {
     bool found = false;
     std::int32_t missCount = 0;  // consecutive cycles without the worker: 0, 1 or 2
     bool announce = true;        // whether the next sighting is logged
+    std::int64_t starts = 0;     // script starts since the watchdog began
+    std::int64_t lastStart = 0;  // calendar time of the latest one
 };
 
 // One cycle without the sleep. False when the watchdog must stop: the process list could not be
@@ -19,5 +21,8 @@ struct LoopState {
 bool runWatchCycle(const WatchSettings& settings, LoopState& state);
 
 // Runs cycles, each followed by a wait of the interval, until one fails (exitFailure) or a stop
-// is requested during the wait (exitStopped).
+// is requested during the wait (exitStopped). Under systemd it tells it that the watchdog is
+// ready after the first cycle, its status after every cycle that changes it, and, when asked
+// for keep-alives, sends one after every cycle and at least every keep-alive period while it
+// waits.
 int runWatchLoop(const WatchSettings& settings);

@@ -13,6 +13,10 @@ struct WatchOps {
     bool (*fileExists)(const std::string& path);
     bool (*startScriptDetached)(const std::string& path);
     bool (*waitForStopRequest)(std::uint64_t milliseconds);
+    // The service manager's: set here so that a table that leaves them out gets the real ones,
+    // which do nothing unless systemd runs the program.
+    void (*notifyServiceManager)(const char* message) = ::notifyServiceManager;
+    std::uint64_t (*keepAliveMilliseconds)() = ::keepAliveMilliseconds;
 };
 
 extern WatchOps watchOps;

@@ -269,3 +269,12 @@ void prepareStandardStreams() {
     // pipe that has gone away only makes writes fail; Windows sends no signal for it.
     _setmode(_fileno(stdout), _O_TEXT);
 }
+
+// Windows has no notify socket: a service talks to the service control manager instead.
+void takeServiceManagerSettings() {}
+
+void notifyServiceManager(const char*) {}
+
+std::uint64_t keepAliveMilliseconds() {
+    return 0;
+}
