@@ -14,6 +14,8 @@ import re
 import resource
 import shutil
 import signal
+import socket
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -103,7 +105,8 @@ class Run:
             text = f'@echo off\nstart "" "{worker}" 600\necho launch>> "{record}"\n'
             return self.write(name, text)
         wine = WINE + " " if MODE != "linux" else ""
-        text = f"#!/bin/sh\necho launch >> workers.pid\nexec {wine}./{self.worker} 600\n"
+        text = (f"#!/bin/sh\necho launch >> workers.pid\nenv > environment.txt\n"
+                f"exec {wine}./{self.worker} 600\n")
         return self.write(name, text, executable=True)
 
     # A script, not executable (the shell runs it), that only records its launch.
@@ -362,6 +365,93 @@ def process_list_unavailable_ends_the_watchdog(t):
     t.start_watchdog(preexec_fn=four_descriptors_at_most)
     assert t.watchdog.wait(DEADLINE) == 1
     assert t.events() == t.events(t.log) == ["Starting timer", "Could not get process list"]
+
+
+# systemd's notify protocol, against a datagram socket of the test's own: a path, or an abstract
+# address written with a leading "@".
+def notify_socket(address):
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    listener.bind(address.replace("@", "\0", 1))
+    return listener
+
+
+def receive(listener, timeout=DEADLINE):  # the next message, or None after the timeout
+    listener.settimeout(timeout)
+    try:
+        return receive(listener)
+    except socket.timeout:
+        return None
+
+
+def statuses(message):
+    return [line[len("STATUS="):] for line in message.split("\n") if line.startswith("STATUS=")]
+
+
+@scenario("linux")
+def systemd_told_ready_after_the_first_scan_then_each_new_status(t):
+    listener = notify_socket(t.path("notify.sock"))
+    t.write_start_script()
+    t.start_worker()
+    # WATCHDOG_PID names another process: keep-alives are not ours to send. A zone far from UTC
+    # shows that the status's time is local, like the log's.
+    systemd = {"NOTIFY_SOCKET": t.path("notify.sock"), "WATCHDOG_USEC": "2000000",
+               "WATCHDOG_PID": "1", "TZ": "ZEL-5:30"}
+    t.start_watchdog(env={**os.environ, **systemd})
+    messages = [receive(listener)]
+    assert messages[0].startswith("READY=1\n") and t.running in t.read(), messages
+    for pid in workers_named(t.worker):
+        os.kill(pid, signal.SIGKILL)
+    while "started 1 time" not in messages[-1] or t.running not in messages[-1]:
+        messages.append(receive(listener))
+    told = [status for message in messages for status in statuses(message)]
+    restart_stamp = t.stamped_text().splitlines()[2][1:20]
+    last_start = told[-1][-len(restart_stamp):]
+    assert told[:4] == [f"{t.running}; started 0 times",
+                        f"{t.worker} missed on 1 of 3 scans; started 0 times",
+                        f"{t.worker} missed on 2 of 3 scans; started 0 times",
+                        f"{t.restart_line()}; started 1 time, last {last_start}"], told
+    assert told[4:] == [f"{t.running}; started 1 time, last {last_start}"], told
+    seconds = [calendar.timegm(time.strptime(text, "%Y-%m-%d %H:%M:%S"))
+               for text in [restart_stamp, last_start]]
+    assert 0 <= seconds[1] - seconds[0] <= STAMP_RESOLUTION, (restart_stamp, last_start)
+    assert not any("WATCHDOG=1" in message for message in messages), messages
+    assert t.events() == ["Starting timer", t.running, t.restart_line(), t.running], t.read()
+    variables = [line.split("=")[0] for line in t.read("environment.txt").splitlines()]
+    assert "PATH" in variables and "NOTIFY_SOCKET" not in variables, variables
+    assert "WATCHDOG_USEC" not in variables and "WATCHDOG_PID" not in variables, variables
+
+
+@scenario("linux")
+def systemd_kept_alive_during_a_long_interval_but_not_by_a_stopped_watchdog(t):
+    keep_alive = 1  # seconds: half of WATCHDOG_USEC
+    listener = notify_socket(f"@zel-notify-{t.instance}")
+    t.write_recording_script()
+    systemd = {"NOTIFY_SOCKET": f"@zel-notify-{t.instance}", "WATCHDOG_USEC": "2000000"}
+    t.start_watchdog(["--instance", str(t.instance), "--interval", "10", "--run", t.script],
+                     env={**os.environ, **systemd})
+    assert receive(listener).startswith("READY=1\n")
+    arrivals = [time.monotonic()]
+    while arrivals[-1] - arrivals[0] < 11:  # past the second scan, 10 s after the first
+        assert "WATCHDOG=1" in receive(listener)
+        arrivals.append(time.monotonic())
+    gaps = [later - earlier for earlier, later in zip(arrivals, arrivals[1:])]
+    print(f"keep-alive gaps: median {statistics.median(gaps):.3f} s, "
+          f"range {min(gaps):.3f} to {max(gaps):.3f} s")
+    assert max(gaps) <= keep_alive + NOTICE_ALLOWANCE, gaps
+    os.kill(t.watchdog.pid, signal.SIGSTOP)
+    os.waitpid(t.watchdog.pid, os.WUNTRACED)  # returns once it has stopped
+    listener.settimeout(0.01)
+    try:
+        while listener.recv(4096):  # what was sent before it stopped
+            pass
+    except socket.timeout:
+        pass
+    listener.settimeout(3 * keep_alive)
+    try:
+        message = receive(listener)
+    except socket.timeout:
+        message = None
+    assert message is None, f"a stopped watchdog sent {message}"
 
 
 # Scenarios of one pattern: a setup (which may return options for starting the watchdog), then
