@@ -378,7 +378,7 @@ def notify_socket(address):
 def receive(listener, timeout=DEADLINE):  # the next message, or None after the timeout
     listener.settimeout(timeout)
     try:
-        return receive(listener)
+        return listener.recv(4096).decode()
     except socket.timeout:
         return None
 
@@ -440,17 +440,9 @@ def systemd_kept_alive_during_a_long_interval_but_not_by_a_stopped_watchdog(t):
     assert max(gaps) <= keep_alive + NOTICE_ALLOWANCE, gaps
     os.kill(t.watchdog.pid, signal.SIGSTOP)
     os.waitpid(t.watchdog.pid, os.WUNTRACED)  # returns once it has stopped
-    listener.settimeout(0.01)
-    try:
-        while listener.recv(4096):  # what was sent before it stopped
-            pass
-    except socket.timeout:
+    while receive(listener, 0.01) is not None:  # what was sent before it stopped
         pass
-    listener.settimeout(3 * keep_alive)
-    try:
-        message = receive(listener)
-    except socket.timeout:
-        message = None
+    message = receive(listener, 3 * keep_alive)
     assert message is None, f"a stopped watchdog sent {message}"
 
 
