@@ -30,6 +30,7 @@ add_e2e_tests(wineworker wine ${wineEnvironment} "ZEL_BINARY=$<TARGET_FILE:zel-r
 # The Windows build as a service of Wine's own service manager, one case per test, in a prefix of
 # its own whose persistent Wine server is ended after the last case, also when one fails.
 set(serviceEnvironment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-service-prefix" "WINEDEBUG=-all"
+  "WINEDLLOVERRIDES=mscoree,mshtml=\\;winemenubuilder.exe=d"
   "ZEL_WINE=${ZEL_WINE}" "ZEL_WINESERVER=${ZEL_WINESERVER}"
   "ZEL_WORKER=${windowsBuild}/demo/Quorvank-LT.exe" "ZEL_BINARY=${windowsBuild}/zel-restarter.exe")
 set(serviceScript ${CMAKE_CURRENT_SOURCE_DIR}/service_e2e.py)
