@@ -26,3 +26,25 @@ set_tests_properties(wine-prefix wine-prefix-kill PROPERTIES ENVIRONMENT "${wine
   ENVIRONMENT_MODIFICATION "DISPLAY=unset:")
 add_e2e_tests(windows wine ${wineEnvironment} "ZEL_BINARY=${windowsBuild}/zel-restarter.exe")
 add_e2e_tests(wineworker wine ${wineEnvironment} "ZEL_BINARY=$<TARGET_FILE:zel-restarter>")
+
+# The Windows build as a service of Wine's own service manager, one case per test, in a prefix of
+# its own whose persistent Wine server is ended after the last case, also when one fails.
+set(serviceEnvironment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-service-prefix" "WINEDEBUG=-all"
+  "WINEDLLOVERRIDES=mscoree,mshtml=\\;winemenubuilder.exe=d"
+  "ZEL_WINE=${ZEL_WINE}" "ZEL_WINESERVER=${ZEL_WINESERVER}"
+  "ZEL_WORKER=${windowsBuild}/demo/Quorvank-LT.exe" "ZEL_BINARY=${windowsBuild}/zel-restarter.exe")
+set(serviceScript ${CMAKE_CURRENT_SOURCE_DIR}/service_e2e.py)
+set(serviceTests service-prefix service-prefix-kill)
+add_test(NAME service-prefix COMMAND ${Python3_EXECUTABLE} ${serviceScript} prefix)
+add_test(NAME service-prefix-kill COMMAND sh -c "'${ZEL_WINESERVER}' -k || true")
+set_tests_properties(service-prefix PROPERTIES FIXTURES_SETUP wine-service)
+set_tests_properties(service-prefix-kill PROPERTIES FIXTURES_CLEANUP wine-service)
+set_property(TEST wine-build APPEND PROPERTY FIXTURES_SETUP windows-build)
+foreach(name missing_worker_started_once_through_start_bat
+             stop_within_two_seconds_leaves_worker_running missing_script_stops_with_exit_code_1)
+  add_test(NAME service.${name} COMMAND ${Python3_EXECUTABLE} ${serviceScript} ${name})
+  set_tests_properties(service.${name} PROPERTIES FIXTURES_REQUIRED "windows-build;wine-service")
+  list(APPEND serviceTests service.${name})
+endforeach()
+set_tests_properties(${serviceTests} PROPERTIES LABELS wine RESOURCE_LOCK wine TIMEOUT 400
+  ENVIRONMENT "${serviceEnvironment}" ENVIRONMENT_MODIFICATION "DISPLAY=unset:")

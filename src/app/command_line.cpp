@@ -58,7 +58,9 @@ CommandLineResult parseCommandLine(int argc, const char* const argv[], WatchSett
         }
         const OptionInfo* info = findOption(argument);
         if (info == nullptr) {
-            continue;  // unrecognised arguments are skipped
+            // Unrecognised arguments are skipped; "--service" too, once noted for the entry point.
+            result.service = result.service || std::strcmp(argument, "--service") == 0;
+            continue;
         }
         // The next argument is the value, even when it looks like an option itself.
         if (++index >= argc) {

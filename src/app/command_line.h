@@ -13,6 +13,7 @@ enum class CommandLineAction { Run, ShowHelp, ShowVersion, MissingValue };
 struct CommandLineResult {
     CommandLineAction action = CommandLineAction::Run;
     const char* message = nullptr;  // for MissingValue: printed as is, without a newline
+    bool service = false;           // "--service" was among the skipped words read
 };
 
 // strtol in base 10 without an end pointer, saturated to the 32-bit range.

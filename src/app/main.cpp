@@ -30,11 +30,9 @@ const char usageText[] =
     "Events go to the console and to Zel-Restarter.log (Zel-Restarter-N.log) in the\n"
     "working directory. Exit status: 1 on a failure, 2 on a usage error.\n";
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    prepareStandardStreams();
-    takeServiceManagerSettings();
+// The watchdog's run, from the command line to the end of the watch loop; its result is the
+// exit status (as a service, the service-specific exit code).
+int runWatchdog(int argc, char* argv[]) {
     WatchSettings settings;
     const CommandLineResult commandLine = parseCommandLine(argc, argv, settings);
     switch (commandLine.action) {
@@ -45,7 +43,12 @@ int main(int argc, char* argv[]) {
             std::puts("zel-restarter " ZEL_VERSION);
             return 0;
         case CommandLineAction::MissingValue:
-            std::fputs(commandLine.message, stdout);
+            // No one sees a service's output: the message goes to the log file of the instance
+            // read so far, which a console run does not open for a usage error.
+            if (runningAsService()) {
+                logFileOpen = openLogFile(settings.instance);
+            }
+            printPlain("%s", commandLine.message);
             return exitUsage;
         case CommandLineAction::Run:
             break;
@@ -53,14 +56,18 @@ int main(int argc, char* argv[]) {
 
     logFileOpen = openLogFile(settings.instance);
     if (!fileExists(settings.scriptPath)) {
-        std::printf("File %s does not exist\n", settings.scriptPath.c_str());
+        printPlain("File %s does not exist\n", settings.scriptPath.c_str());
         return exitFailure;
     }
-    std::printf("==========Quorvank Restarter==========\n\n");
-    std::printf("Instance:\t%s\n", settings.processName.c_str());
-    std::printf("Run:\t\t%s\n", settings.scriptPath.c_str());
-    std::printf("Interval:\t%" PRId64 " seconds\n", settings.intervalSeconds);
-    std::printf("\n\n");
+    reportServiceRunning();
+    printPlain(
+        "==========Quorvank Restarter==========\n\n"
+        "Instance:\t%s\n"
+        "Run:\t\t%s\n"
+        "Interval:\t%" PRId64
+        " seconds\n"
+        "\n\n",
+        settings.processName.c_str(), settings.scriptPath.c_str(), settings.intervalSeconds);
     // Run as root, the script runs as root: whoever else may change it or its directories can
     // have their own commands run that way. Said once, on the console only.
     std::string where;
@@ -72,7 +79,26 @@ int main(int argc, char* argv[]) {
             where.c_str(), why.c_str(), settings.scriptPath.c_str());
     }
     std::fflush(stdout);
-    sleepMilliseconds(startUpPauseMilliseconds);
+    if (waitForStopRequest(startUpPauseMilliseconds)) {
+        return exitStopped;
+    }
     logMessage("Starting timer");
     return runWatchLoop(settings);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    prepareStandardStreams();
+    takeServiceManagerSettings();
+    WatchSettings unused;
+    if (!parseCommandLine(argc, argv, unused).service) {
+        return runWatchdog(argc, argv);
+    }
+    // Run by the service control manager (Windows); on Linux the word changes nothing.
+    int status = exitFailure;
+    if (!runAsService(runWatchdog, argc, argv, status)) {
+        printPlain("--service: not started by the Windows service control manager\n");
+    }
+    return status;
 }

@@ -168,3 +168,27 @@ void logMessage(const char* format, ...) {
     std::fflush(stdout);
     writeLogFile(line);
 }
+
+void printPlain(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, arguments);
+    va_end(arguments);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) {
+        std::vsnprintf(&text[0], text.size() + 1, format, again);
+    }
+    va_end(again);
+
+    std::lock_guard<std::mutex> hold(logLock);
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+    if (runningAsService()) {
+        if (text.empty() || text.back() != '\n') {
+            text += '\n';  // the usage messages end without one; the file holds whole lines
+        }
+        writeLogFile(text.c_str());
+    }
+}

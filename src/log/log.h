@@ -60,3 +60,8 @@ const char* stampLine(char (&buffer)[logLineBufferSize], std::string& longLine, 
 
 // Writes one timestamped line to standard output and the log file.
 void logMessage(const char* format, ...) ZEL_PRINTF_FORMAT(1, 2);
+
+// Writes a message without a timestamp (the banner, a start-up error) to standard output as it
+// stands. A service has no console to show it, so in a service run it also goes to the log file,
+// as a line of its own, when that is open.
+void printPlain(const char* format, ...) ZEL_PRINTF_FORMAT(1, 2);

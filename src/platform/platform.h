@@ -78,6 +78,20 @@ void notifyServiceManager(const char* message);
 // between two. 0 when it wants none.
 std::uint64_t keepAliveMilliseconds();
 
+// Runs body(argc, argv) as a Windows service: connects to the service control manager through
+// the service dispatcher, reports start pending, changes to the folder that holds the executable,
+// runs body there and reports stopped, with body's status as the service-specific exit code when
+// it is not 0. Then true, with body's status in status. False, without running body, when the
+// service control manager did not start the program. On Linux body simply runs.
+bool runAsService(int (*body)(int, char**), int argc, char** argv, int& status);
+
+// Reports the service running, accepting stop and shutdown requests; start-up has passed. Does
+// nothing outside a service run and on Linux.
+void reportServiceRunning();
+
+// True while body runs as a Windows service; always false on Linux.
+bool runningAsService();
+
 // Calendar time in seconds.
 std::int64_t currentTime();
 

@@ -352,6 +352,18 @@ bool waitForStopRequest(std::uint64_t milliseconds) {
     return false;
 }
 
+bool runAsService(int (*body)(int, char**), int argc, char** argv, int& status) {
+    // systemd runs the watchdog as a plain program: there is nothing to connect to.
+    status = body(argc, argv);
+    return true;
+}
+
+void reportServiceRunning() {}
+
+bool runningAsService() {
+    return false;
+}
+
 std::int64_t currentTime() {
     return static_cast<std::int64_t>(time(nullptr));
 }

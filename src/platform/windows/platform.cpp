@@ -177,11 +177,6 @@ void sleepMilliseconds(std::uint64_t milliseconds) {
     }
 }
 
-bool waitForStopRequest(std::uint64_t milliseconds) {
-    sleepMilliseconds(milliseconds);
-    return false;
-}
-
 std::int64_t currentTime() {
     return static_cast<std::int64_t>(_time64(nullptr));
 }
@@ -267,7 +262,10 @@ void closeAppendFile(AppendFile& file) {
 void prepareStandardStreams() {
     // Standard output stays a text stream: "\n" reaches the console as CR LF. A console or
     // pipe that has gone away only makes writes fail; Windows sends no signal for it.
-    _setmode(_fileno(stdout), _O_TEXT);
+    // A service has no standard handles at all; the runtime then gives stdout no descriptor.
+    if (_fileno(stdout) >= 0) {
+        _setmode(_fileno(stdout), _O_TEXT);
+    }
 }
 
 // Windows has no notify socket: a service talks to the service control manager instead.
