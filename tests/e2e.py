@@ -59,6 +59,7 @@ class Run:
         self.script = "start.bat" if self.windows else "start.sh"
         self.running = f"{self.worker} is running"
         self.started = []  # processes this test started, the watchdogs among them
+        self.cleanups = []  # what else to undo at the end
         self.watchdog = None
 
     def path(self, name):
@@ -152,6 +153,8 @@ class Run:
         return text.replace("\n", "\r\n") if self.windows else text
 
     def close(self):
+        for cleanup in self.cleanups:
+            cleanup()
         for process in self.started:
             process.kill()
             process.wait()
@@ -446,6 +449,73 @@ def systemd_kept_alive_during_a_long_interval_but_not_by_a_stopped_watchdog(t):
     assert message is None, f"a stopped watchdog sent {message}"
 
 
+# The Windows build as a service of Wine's own service manager, over an instance folder of the
+# test's own; the service is deleted again at the end, also on failure.
+STOP_BOUND = 2  # seconds from a stop request to STOPPED, whatever the interval
+WINE_ALLOWANCE = 3  # what Wine adds to it: starting "sc stop" and "sc query" on a busy machine
+
+
+def sc(*arguments):
+    return subprocess.run([WINE, "sc", *arguments], stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+
+
+def service_state(t):  # ("RUNNING", 0) and the like: the state and the service's exit code
+    text = sc("query", t.service)
+    found = re.search(r"STATE\s+:\s+\d+\s+(\w+).*SERVICE_EXIT_CODE\s+:\s+(\d+)", text, re.S)
+    assert found, text
+    return found.group(1), int(found.group(2))
+
+
+def install_service(t, interval):
+    t.service = f"zel-test-{t.instance}"
+    t.write_start_script("start.bat")
+    program = windows_path(shutil.copy(BINARY, t.dir))
+    arguments = f"--service --instance {t.instance} --interval {interval}"
+    sc("create", t.service, "binpath=", f"{program} {arguments}")
+
+    def remove_service():
+        sc("stop", t.service)
+        sc("delete", t.service)
+    t.cleanups.append(remove_service)
+
+
+@scenario("service")
+def service_starts_a_missing_worker_once_through_start_bat(t):
+    install_service(t, 2)
+    sc("start", t.service)
+    t.wait_for_lines(t.running, 1, t.log)
+    assert t.read(t.log).count(t.restart_line("start.bat")) == 1, t.read(t.log)
+    t.wait_for_lines("\n", 1, "workers.pid")
+    assert t.launches() == 1
+
+
+@scenario("service")
+def service_stops_within_two_seconds_and_leaves_the_worker_running(t):
+    install_service(t, 600)
+    t.start_worker()
+    sc("start", t.service)
+    t.wait_for_lines(t.running, 1, t.log)
+    log_before_stop = t.read(t.log)
+    requested = time.monotonic()
+    sc("stop", t.service)
+    wait_until(lambda: service_state(t)[0] == "STOPPED", "STOPPED")
+    assert time.monotonic() - requested <= STOP_BOUND + WINE_ALLOWANCE
+    assert service_state(t) == ("STOPPED", 0) and t.read(t.log) == log_before_stop
+    assert len(workers_named(t.worker)) == 1, "the worker ended with the service"
+
+
+@scenario("service")
+def service_without_its_script_stops_with_exit_code_1(t):
+    install_service(t, 2)
+    os.remove(t.path("start.bat"))
+    sc("start", t.service)
+    t.wait_for_lines("\n", 1, t.log)  # STOPPED is also the state before the start
+    wait_until(lambda: service_state(t)[0] == "STOPPED", "STOPPED")
+    assert service_state(t) == ("STOPPED", 1)
+    assert t.read(t.log) == "File start.bat does not exist\n", t.read(t.log)
+
+
 # Scenarios of one pattern: a setup (which may return options for starting the watchdog), then
 # the events that must follow "Starting timer": the console's, or the log file's where the
 # console is what the row disturbs. The watchdog runs on and leaves no child behind, and the
@@ -556,13 +626,14 @@ for name, modes, setup, expected_events, read_from in ROWS:
     SCENARIOS[name] = (run_this_row, modes)
 
 
-# A new private Wine prefix, its server started with none of our pipes; a server left running
-# for an earlier prefix of that name is ended first.
+# A new private Wine prefix, its server then made persistent and started with none of our pipes.
+# A server left running for an earlier prefix of that name is ended first. (A wineboot under an
+# already persistent server leaves two service managers, and services started then never connect.)
 def make_wine_prefix():
     subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
     shutil.rmtree(os.environ["WINEPREFIX"], ignore_errors=True)
     os.makedirs(os.environ["WINEPREFIX"])
-    for command in [["wineserver", "-p"], ["wineboot", "-i"]]:
+    for command in [["wineboot", "-i"], ["wineserver", "-w"], ["wineserver", "-p"]]:
         subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
 

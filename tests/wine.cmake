@@ -33,16 +33,17 @@ set(serviceEnvironment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-service-prefix" "WIN
   "WINEDLLOVERRIDES=mscoree,mshtml=\\;winemenubuilder.exe=d"
   "ZEL_WINE=${ZEL_WINE}" "ZEL_WINESERVER=${ZEL_WINESERVER}"
   "ZEL_WORKER=${windowsBuild}/demo/Quorvank-LT.exe" "ZEL_BINARY=${windowsBuild}/zel-restarter.exe")
-set(serviceScript ${CMAKE_CURRENT_SOURCE_DIR}/service_e2e.py)
+set(serviceScript ${CMAKE_CURRENT_SOURCE_DIR}/e2e.py)
 set(serviceTests service-prefix service-prefix-kill)
 add_test(NAME service-prefix COMMAND ${Python3_EXECUTABLE} ${serviceScript} prefix)
 add_test(NAME service-prefix-kill COMMAND sh -c "'${ZEL_WINESERVER}' -k || true")
 set_tests_properties(service-prefix PROPERTIES FIXTURES_SETUP wine-service)
 set_tests_properties(service-prefix-kill PROPERTIES FIXTURES_CLEANUP wine-service)
 set_property(TEST wine-build APPEND PROPERTY FIXTURES_SETUP windows-build)
-foreach(name missing_worker_started_once_through_start_bat
-             stop_within_two_seconds_leaves_worker_running missing_script_stops_with_exit_code_1)
-  add_test(NAME service.${name} COMMAND ${Python3_EXECUTABLE} ${serviceScript} ${name})
+foreach(name service_starts_a_missing_worker_once_through_start_bat
+             service_stops_within_two_seconds_and_leaves_the_worker_running
+             service_without_its_script_stops_with_exit_code_1)
+  add_test(NAME service.${name} COMMAND ${Python3_EXECUTABLE} ${serviceScript} service ${name})
   set_tests_properties(service.${name} PROPERTIES FIXTURES_REQUIRED "windows-build;wine-service")
   list(APPEND serviceTests service.${name})
 endforeach()
