@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 # The real zel-restarter binary against real processes. "e2e.py MODE --list" names the
-# scenarios of a mode, "e2e.py MODE NAME" runs one (exit 0 passed, 77 skipped, else failed).
+# scenarios of a mode, "e2e.py MODE NAME" runs one (exit 0 passed, 77 skipped, else failed), and
+# "e2e.py prefix" makes the private Wine prefix named by WINEPREFIX.
 #   linux       the Linux build; the worker is a copy of sleep, scripts are shell scripts
 #   windows     the Windows build under Wine; the worker is the Windows stand-in (ZEL_WORKER),
 #               scripts are batch files, and console lines end in CR LF
 #   wineworker  the Linux build watching the Windows stand-in running under Wine
+#   service     the Windows build as a service of Wine's service manager
 # Each run watches its own instance number (the test's PID) in a folder of its own and kills
 # only processes it started, by PID. Start scripts add a line to workers.pid when they run.
 import calendar
@@ -30,10 +32,11 @@ os.environ["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d"  # quie
 INTERVAL = 1 if MODE == "linux" else 2  # Wine can take seconds to start a program
 PAUSE = 2  # seconds between the banner and "Starting timer"
 STAMP_RESOLUTION = 1  # log stamps are whole seconds
-NOTICE_ALLOWANCE = 1  # how late this test may notice a line on a loaded machine
+NOTICE_ALLOWANCE = 1  # how late this test may notice a line or message on a loaded machine
 LOAD_ALLOWANCE = 5  # how much longer a pause may last on a loaded machine
 DEADLINE = 90  # a wait not over by then has failed (Wine starts slowly on a busy machine)
 STAMP = r"\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] "
+STAMP_LENGTH = len("[2026-12-08 07:39:40] ")
 SKIPPED = 77
 SCENARIOS = {}
 
@@ -56,7 +59,7 @@ class Run:
         self.worker = f"Quorvank-LT-{self.instance}.exe"
         self.log = f"Zel-Restarter-{self.instance}.log"
         self.windows = MODE == "windows"
-        self.script = "start.bat" if self.windows else "start.sh"
+        self.script = "start.bat" if MODE in ["windows", "service"] else "start.sh"
         self.running = f"{self.worker} is running"
         self.started = []  # processes this test started, the watchdogs among them
         self.cleanups = []  # what else to undo at the end
@@ -95,7 +98,7 @@ class Run:
         self.start_process(wine + [self.path(name), "600"])
         wait_until(lambda: len(workers_named(name)) > before, f"{name} to run")
 
-    # A script that records its launch and starts the worker.
+    # A script that records its launch (and its environment) and starts the worker.
     def write_start_script(self, name=None):
         name = name or self.script
         shutil.copy(WORKER, self.path(self.worker))
@@ -114,9 +117,10 @@ class Run:
     def write_recording_script(self, more=""):
         return self.write(self.script, "echo launch >> workers.pid\n" + more)
 
-    def start_watchdog(self, arguments=None, script=None, stdout=None, **options):
+    def start_watchdog(self, arguments=None, script=None, interval=INTERVAL, stdout=None,
+                       **options):
         if arguments is None:
-            arguments = ["--instance", str(self.instance), "--interval", str(INTERVAL),
+            arguments = ["--instance", str(self.instance), "--interval", str(interval),
                          "--run", script or self.script]
         wine = [WINE] if self.windows else []
         self.watchdog = self.start_process(
@@ -130,21 +134,13 @@ class Run:
         wait_until(lambda: self.read(name).count(text) >= count,
                    f'"{text}" {count} times in {name}', lambda: self.read(name))
 
-    # The timestamped lines: their text, each ending in a line feed, or (stamp, message) pairs
-    # with the stamp in calendar seconds as if it were UTC.
-    def stamped_text(self, name="out.txt"):
-        lines = self.read(name).replace("\r\n", "\n").split("\n")
-        return "".join(line + "\n" for line in lines if re.match(STAMP, line))
-
-    def stamped_lines(self, name="out.txt"):
-        pairs = []
-        for line in self.stamped_text(name).splitlines():
-            stamp = calendar.timegm(time.strptime(line[1:20], "%Y-%m-%d %H:%M:%S"))
-            pairs.append((stamp, line[len("[2026-12-08 07:39:40] "):]))
-        return pairs
+    # The timestamped lines of a file as they stand, each with its line feed.
+    def stamped(self, name="out.txt"):
+        lines = self.read(name).replace("\r\n", "\n").splitlines(keepends=True)
+        return [line for line in lines if re.match(STAMP, line)]
 
     def events(self, name="out.txt"):
-        return [message for stamp, message in self.stamped_lines(name)]
+        return [line[STAMP_LENGTH:-1] for line in self.stamped(name)]
 
     def launches(self):
         return self.read("workers.pid").count("\n")
@@ -173,6 +169,10 @@ def wait_until(condition, what, details=lambda: ""):
 
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
+
+
+def stamp_seconds(line):  # a line's stamp in calendar seconds, read as if it were UTC
+    return calendar.timegm(time.strptime(line[1:20], "%Y-%m-%d %H:%M:%S"))
 
 
 # The file name of the program a process was started as (Wine's workers included).
@@ -219,54 +219,42 @@ def root_warned_of_a_script_others_may_change(t):
         t.watchdog.kill()
 
 
-@scenario("linux", "windows")
-def absent_worker_started_after_the_pause_and_two_intervals(t):
-    t.write_start_script()
-    began = time.time()
-    # The runtime expands the pattern on Windows; a zone far from UTC shows local time is used.
-    t.start_watchdog(script="st*.bat" if t.windows else None, env={**os.environ, "TZ": "ZEL-5:30"})
-    banner = t.on_console(f"==========Quorvank Restarter==========\n\nInstance:\t{t.worker}\n"
-                          f"Run:\t\t{t.script}\nInterval:\t{INTERVAL} seconds\n\n\n")
-    t.wait_for_lines(banner)
-    banner_seen = time.monotonic()
-    t.wait_for_lines("Starting timer")
-    pause = time.monotonic() - banner_seen
-    assert PAUSE - NOTICE_ALLOWANCE <= pause <= PAUSE + LOAD_ALLOWANCE, pause
-    t.wait_for_lines(t.running)
-
-    # Only root may change the script: no warning follows the banner.
-    assert t.read().startswith(banner + "["), t.read()
-    assert t.events() == ["Starting timer", t.restart_line(), t.running], t.read()
-    log = t.read(t.log)
-    assert t.on_console(log) == t.read()[len(banner):] and "\r" not in log, log
-    (timer, _), (restart, _) = t.stamped_lines(t.log)[:2]
-    # Scans at 0, I and 2I after "Starting timer": the third one starts the script.
-    assert 2 * INTERVAL <= restart - timer <= 2 * INTERVAL + STAMP_RESOLUTION, log
-    zone_east_of_utc = 5 * 3600 + 30 * 60
-    assert began - STAMP_RESOLUTION <= timer - zone_east_of_utc <= time.time(), log
-    t.wait_for_lines("\n", 1, "workers.pid")  # a script under Wine records its launch later
-    assert t.launches() == 1
-
-
 def descriptors_and_memory(pid):
     with open(f"/proc/{pid}/status") as status:
         kibibytes = int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
     return sorted(os.listdir(f"/proc/{pid}/fd")), kibibytes
 
 
-# A worker the test itself starts again within 1.6 s is missed by at most two scans and causes
-# no line; one left dead is started once through the script and announced once.
-def kill_and_bring_back(t, kills, brought_back_by_test):
+# The worker is absent at first: the banner, a 2-second pause, "Starting timer", and the third
+# scan, two intervals later, starts the script (local time in the stamps). Then the worker is
+# killed again and again: brought back by the test within 1.6 s it is missed by at most two
+# scans and causes no line; left dead, it is started once through the script and announced once.
+def start_and_bring_back(t, kills, brought_back_by_test):
     os.mkdir(t.path("my scripts"))
     script = t.write_start_script("my scripts/start it" + t.script[-4:])
     if t.windows:
         script = script.replace("/", "\\")
-    t.start_worker()
+    began = time.time()
+    # The runtime expands the pattern on Windows; a zone far from UTC shows local time is used.
+    t.start_watchdog(script="my scripts\\st*.bat" if t.windows else script,
+                     env={**os.environ, "TZ": "ZEL-5:30"})
+    banner = t.on_console(f"==========Quorvank Restarter==========\n\nInstance:\t{t.worker}\n"
+                          f"Run:\t\t{script}\nInterval:\t{INTERVAL} seconds\n\n\n")
+    t.wait_for_lines(banner)
+    banner_seen = time.monotonic()
+    t.wait_for_lines("Starting timer")
+    pause = time.monotonic() - banner_seen
+    assert PAUSE - NOTICE_ALLOWANCE <= pause <= PAUSE + LOAD_ALLOWANCE, pause
+    t.wait_for_lines(t.running)
+    assert t.read().startswith(banner + "["), t.read()  # no warning: only root may change it
+    timer, restart = [stamp_seconds(line) for line in t.stamped(t.log)[:2]]
+    assert 2 * INTERVAL <= restart - timer <= 2 * INTERVAL + STAMP_RESOLUTION, t.read(t.log)
+    zone_east_of_utc = 5 * 3600 + 30 * 60
+    assert began - STAMP_RESOLUTION <= timer - zone_east_of_utc <= time.time(), t.read(t.log)
     if MODE == "linux":  # the running program's file replaced: still the worker
         os.remove(t.path(t.worker))
         shutil.copy(WORKER, t.path(t.worker))
-    t.start_watchdog(script=script)
-    t.wait_for_lines(t.running)
+
     announced = 1
     rng = random.Random(t.instance)
     steady = None
@@ -281,10 +269,11 @@ def kill_and_bring_back(t, kills, brought_back_by_test):
             announced += 1
             t.wait_for_lines(t.running, announced)
             steady = steady or descriptors_and_memory(t.watchdog.pid)
-    t.wait_for_lines("\n", announced - 1, "workers.pid")  # under Wine recorded a moment later
+    t.wait_for_lines("\n", announced, "workers.pid")  # under Wine recorded a moment later
     events = t.events()
-    assert events == t.events(t.log) and events.count(t.running) == announced, t.read()
-    assert events.count(t.restart_line(script)) == announced - 1 == t.launches(), t.read()
+    assert events == t.events(t.log) and t.on_console(t.read(t.log)) == t.read()[len(banner):]
+    assert events.count(t.running) == announced, t.read()
+    assert events.count(t.restart_line(script)) == announced == t.launches(), t.read()
     assert len(workers_named(t.worker)) == 1
     if MODE == "linux" and steady:  # Wine's own memory may grow
         descriptors, memory = descriptors_and_memory(t.watchdog.pid)
@@ -293,16 +282,16 @@ def kill_and_bring_back(t, kills, brought_back_by_test):
 
 
 @scenario("linux", "windows", "wineworker")
-def running_worker_announced_once_and_brought_back(t):
+def worker_started_when_absent_and_brought_back_when_killed(t):
     if MODE == "linux":  # first brought back by the test, then by the watchdog
-        kill_and_bring_back(t, 2, lambda kill, rng: kill == 0)
+        start_and_bring_back(t, 2, lambda kill, rng: kill == 0)
     else:
-        kill_and_bring_back(t, 1, lambda kill, rng: False)
+        start_and_bring_back(t, 1, lambda kill, rng: False)
 
 
 @scenario("linux")
 def soak_fifty_kills_at_random_moments(t):
-    kill_and_bring_back(t, 50, lambda kill, rng: rng.random() < 0.5)
+    start_and_bring_back(t, 50, lambda kill, rng: rng.random() < 0.5)
 
 
 # Restart lines come every third scan (the script never starts the worker). After each of the
@@ -322,17 +311,18 @@ def log_file_rotated_removed_and_truncated(t):
         shutil.copy(log, t.path("copied.log"))
         open(log, "w").close()
 
+    def wait_for_line_in_file(count):
+        t.wait_for_lines("] ", count)
+        t.wait_for_lines(t.stamped()[-1], 1, t.log)  # the file is written just after the console
+
     t.write_recording_script()
     t.start_watchdog()
     for count, action in enumerate([rotate, remove, copy_and_truncate], 1):
-        t.wait_for_lines("] ", count)
-        last_line = t.stamped_text().splitlines(keepends=True)[-1]
-        t.wait_for_lines(last_line, 1, t.log)  # the file is written just after the console
+        wait_for_line_in_file(count)
         action(t.path(t.log))
-    t.wait_for_lines("] ", 6)
-    t.wait_for_lines(t.stamped_text().splitlines(keepends=True)[-1], 1, t.log)
+    wait_for_line_in_file(6)
     texts = [t.read(name) for name in ["rotated.log", "removed.log", "copied.log", t.log]]
-    assert "".join(texts) == t.stamped_text() and all(texts), (t.read(), texts)
+    assert "".join(texts) == "".join(t.stamped()) and all(texts), (t.read(), texts)
 
 
 # The log on a 64 KiB tmpfs, the rest of it filled: the first line is written short and undone,
@@ -348,7 +338,7 @@ def log_file_on_full_disk_takes_whole_lines_once_there_is_room(t):
     t.write("disk/log", earlier)
     subprocess.run(["dd", "if=/dev/zero", "of=" + t.path("disk/fill")], stderr=subprocess.DEVNULL)
     t.write_recording_script()
-    t.start_watchdog(["--instance", str(t.instance), "--interval", "2", "--run", t.script])
+    t.start_watchdog(interval=2)
     t.wait_for_lines("] ", 2)  # "Starting timer" and a restart line, neither taken
     assert t.read("disk/log") == earlier
     os.remove(t.path("disk/fill"))
@@ -357,7 +347,7 @@ def log_file_on_full_disk_takes_whole_lines_once_there_is_room(t):
     assert len(t.events()) == 2, "the kept lines were written only with a new line"
     t.wait_for_lines("] ", 3)
     t.wait_for_lines("\n", 4, "disk/log")
-    assert t.read("disk/log") == earlier + t.stamped_text(), t.read("disk/log")
+    assert t.read("disk/log") == earlier + "".join(t.stamped()), t.read("disk/log")
 
 
 @scenario("linux")
@@ -372,9 +362,10 @@ def process_list_unavailable_ends_the_watchdog(t):
 
 # systemd's notify protocol, against a datagram socket of the test's own: a path, or an abstract
 # address written with a leading "@".
-def notify_socket(address):
+def start_watchdog_under_systemd(t, address, interval, variables):
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
     listener.bind(address.replace("@", "\0", 1))
+    t.start_watchdog(interval=interval, env={**os.environ, "NOTIFY_SOCKET": address, **variables})
     return listener
 
 
@@ -386,37 +377,30 @@ def receive(listener, timeout=DEADLINE):  # the next message, or None after the 
         return None
 
 
-def statuses(message):
-    return [line[len("STATUS="):] for line in message.split("\n") if line.startswith("STATUS=")]
-
-
 @scenario("linux")
 def systemd_told_ready_after_the_first_scan_then_each_new_status(t):
-    listener = notify_socket(t.path("notify.sock"))
     t.write_start_script()
     t.start_worker()
     # WATCHDOG_PID names another process: keep-alives are not ours to send. A zone far from UTC
     # shows that the status's time is local, like the log's.
-    systemd = {"NOTIFY_SOCKET": t.path("notify.sock"), "WATCHDOG_USEC": "2000000",
-               "WATCHDOG_PID": "1", "TZ": "ZEL-5:30"}
-    t.start_watchdog(env={**os.environ, **systemd})
+    variables = {"WATCHDOG_USEC": "2000000", "WATCHDOG_PID": "1", "TZ": "ZEL-5:30"}
+    listener = start_watchdog_under_systemd(t, t.path("notify.sock"), 1, variables)
     messages = [receive(listener)]
     assert messages[0].startswith("READY=1\n") and t.running in t.read(), messages
     for pid in workers_named(t.worker):
         os.kill(pid, signal.SIGKILL)
     while "started 1 time" not in messages[-1] or t.running not in messages[-1]:
         messages.append(receive(listener))
-    told = [status for message in messages for status in statuses(message)]
-    restart_stamp = t.stamped_text().splitlines()[2][1:20]
+    told = [line[len("STATUS="):] for message in messages for line in message.split("\n")
+            if line.startswith("STATUS=")]
+    restart_stamp = t.stamped()[2][1:20]
     last_start = told[-1][-len(restart_stamp):]
-    assert told[:4] == [f"{t.running}; started 0 times",
-                        f"{t.worker} missed on 1 of 3 scans; started 0 times",
-                        f"{t.worker} missed on 2 of 3 scans; started 0 times",
-                        f"{t.restart_line()}; started 1 time, last {last_start}"], told
-    assert told[4:] == [f"{t.running}; started 1 time, last {last_start}"], told
-    seconds = [calendar.timegm(time.strptime(text, "%Y-%m-%d %H:%M:%S"))
-               for text in [restart_stamp, last_start]]
-    assert 0 <= seconds[1] - seconds[0] <= STAMP_RESOLUTION, (restart_stamp, last_start)
+    assert told == [f"{t.running}; started 0 times",
+                    f"{t.worker} missed on 1 of 3 scans; started 0 times",
+                    f"{t.worker} missed on 2 of 3 scans; started 0 times",
+                    f"{t.restart_line()}; started 1 time, last {last_start}",
+                    f"{t.running}; started 1 time, last {last_start}"], told
+    assert 0 <= stamp_seconds(f"[{last_start}]") - stamp_seconds(f"[{restart_stamp}]") <= 1
     assert not any("WATCHDOG=1" in message for message in messages), messages
     assert t.events() == ["Starting timer", t.running, t.restart_line(), t.running], t.read()
     variables = [line.split("=")[0] for line in t.read("environment.txt").splitlines()]
@@ -425,13 +409,11 @@ def systemd_told_ready_after_the_first_scan_then_each_new_status(t):
 
 
 @scenario("linux")
-def systemd_kept_alive_during_a_long_interval_but_not_by_a_stopped_watchdog(t):
+def systemd_kept_alive_through_a_long_interval_but_not_by_a_stopped_watchdog(t):
     keep_alive = 1  # seconds: half of WATCHDOG_USEC
-    listener = notify_socket(f"@zel-notify-{t.instance}")
     t.write_recording_script()
-    systemd = {"NOTIFY_SOCKET": f"@zel-notify-{t.instance}", "WATCHDOG_USEC": "2000000"}
-    t.start_watchdog(["--instance", str(t.instance), "--interval", "10", "--run", t.script],
-                     env={**os.environ, **systemd})
+    listener = start_watchdog_under_systemd(t, f"@zel-notify-{t.instance}", 10,
+                                            {"WATCHDOG_USEC": "2000000"})
     assert receive(listener).startswith("READY=1\n")
     arrivals = [time.monotonic()]
     while arrivals[-1] - arrivals[0] < 11:  # past the second scan, 10 s after the first
@@ -469,7 +451,7 @@ def service_state(t):  # ("RUNNING", 0) and the like: the state and the service'
 
 def install_service(t, interval):
     t.service = f"zel-test-{t.instance}"
-    t.write_start_script("start.bat")
+    t.write_start_script()
     program = windows_path(shutil.copy(BINARY, t.dir))
     arguments = f"--service --instance {t.instance} --interval {interval}"
     sc("create", t.service, "binpath=", f"{program} {arguments}")
@@ -485,7 +467,7 @@ def service_starts_a_missing_worker_once_through_start_bat(t):
     install_service(t, 2)
     sc("start", t.service)
     t.wait_for_lines(t.running, 1, t.log)
-    assert t.read(t.log).count(t.restart_line("start.bat")) == 1, t.read(t.log)
+    assert t.read(t.log).count(t.restart_line()) == 1, t.read(t.log)
     t.wait_for_lines("\n", 1, "workers.pid")
     assert t.launches() == 1
 
@@ -508,7 +490,7 @@ def service_stops_within_two_seconds_and_leaves_the_worker_running(t):
 @scenario("service")
 def service_without_its_script_stops_with_exit_code_1(t):
     install_service(t, 2)
-    os.remove(t.path("start.bat"))
+    os.remove(t.path(t.script))
     sc("start", t.service)
     t.wait_for_lines("\n", 1, t.log)  # STOPPED is also the state before the start
     wait_until(lambda: service_state(t)[0] == "STOPPED", "STOPPED")
@@ -516,11 +498,10 @@ def service_without_its_script_stops_with_exit_code_1(t):
     assert t.read(t.log) == "File start.bat does not exist\n", t.read(t.log)
 
 
-# Scenarios of one pattern: a setup (which may return options for starting the watchdog), then
-# the events that must follow "Starting timer": the console's, or the log file's where the
-# console is what the row disturbs. The watchdog runs on and leaves no child behind, and the
-# script records one launch per restart line. A start script started by the watchdog starts
-# the worker; a recording script does not.
+# Rows of one pattern: a setup (which may return options for starting the watchdog), then the
+# events that must follow "Starting timer", read from the console, or from the log file where
+# the console is what the row disturbs. The watchdog runs on and leaves no child behind, and
+# the script records one launch per restart line.
 def log_file_is_a_directory(t):
     os.mkdir(t.path(t.log))
     t.write_start_script()
@@ -575,21 +556,20 @@ def batch_file_started_through_wine(t):
     return {"script": t.write_start_script("Launch.BAT")}
 
 
-RESTART = "restart"
 ROWS = [
     # name, modes, setup, events after "Starting timer", read from
-    ("log_file_is_a_directory", ["linux"], log_file_is_a_directory, [RESTART, "running"], "out.txt"),
-    ("output_pipe_without_reader", ["linux"], output_pipe_without_reader, [RESTART, "running"], "log"),
-    ("output_closed", ["linux"], output_closed, [RESTART, "running"], "log"),
-    ("log_file_at_the_size_limit", ["linux"], log_file_at_the_size_limit, [RESTART, "running"],
+    ("log_file_is_a_directory", ["linux"], log_file_is_a_directory, ["restart", "running"], "out.txt"),
+    ("output_pipe_without_reader", ["linux"], output_pipe_without_reader, ["restart", "running"], "log"),
+    ("output_closed", ["linux"], output_closed, ["restart", "running"], "log"),
+    ("log_file_at_the_size_limit", ["linux"], log_file_at_the_size_limit, ["restart", "running"],
      "out.txt"),
-    ("script_started_detached", ["linux"], script_started_detached, [RESTART], "out.txt"),
+    ("script_started_detached", ["linux"], script_started_detached, ["restart"], "out.txt"),
     ("worker_differing_in_letter_case_is_not_found", ["linux", "windows", "wineworker"],
-     worker_differing_in_letter_case, [RESTART], "out.txt"),
+     worker_differing_in_letter_case, ["restart"], "out.txt"),
     ("worker_beyond_2048_processes_is_found", ["linux"], worker_beyond_2048_processes, ["running"],
      "out.txt"),
     ("batch_file_started_through_wine", ["wineworker"], batch_file_started_through_wine,
-     [RESTART, "running"], "out.txt"),
+     ["restart", "running"], "out.txt"),
 ]
 
 
@@ -597,7 +577,8 @@ def run_row(t, setup, expected_events, read_from):
     options = setup(t) or {}
     t.start_watchdog(**options)
     restart = t.restart_line(options.get("script"))
-    expected = ["Starting timer"] + [restart if e == RESTART else t.running for e in expected_events]
+    expected = ["Starting timer"] + [restart if e == "restart" else t.running
+                                     for e in expected_events]
     lines = t.log if read_from == "log" else "out.txt"
     wait_until(lambda: len(t.events(lines)) >= len(expected) or t.watchdog.poll() is not None,
                "the events", lambda: t.read(lines))
@@ -611,7 +592,7 @@ def run_row(t, setup, expected_events, read_from):
     events = t.events(lines)
     extra = events[len(expected):]
     assert events[:len(expected)] == expected and extra == [restart] * len(extra), t.read(lines)
-    assert not extra or expected_events[-1] == RESTART, "a line after the announcement"
+    assert not extra or expected_events[-1] == "restart", "a line after the announcement"
     t.wait_for_lines("\n", events.count(restart), "workers.pid")  # Wine starts it a moment later
     assert t.launches() == events.count(restart)
     assert not os.path.exists(t.path("decoy.txt")), "Wine's START ran the start.bat beside it"
