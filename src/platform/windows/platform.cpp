@@ -1,13 +1,7 @@
 // Windows implementation of the platform operations, over the Win32 API and the C runtime.
 #include "platform/platform.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows/win32.h"
 // psapi.h needs the types that windows.h declares.
 #include <psapi.h>
 

@@ -2,13 +2,7 @@
 // scans that a stop or shutdown request ends.
 #include "platform/platform.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows/win32.h"
 
 #include <mutex>
 #include <string>
