@@ -593,13 +593,13 @@ def run_row(t, setup, expected_events, read_from):
     lines = t.log if read_from == "log" else "out.txt"
     wait_until(lambda: len(t.events(lines)) >= len(expected) or t.watchdog.poll() is not None,
                "the events", lambda: t.read(lines))
-    if not t.windows:
-        children = f"/proc/{t.watchdog.pid}/task/{t.watchdog.pid}/children"
-        wait_until(lambda: open(children).read() == "", "no child of the watchdog")
     assert t.watchdog.poll() is None, "the watchdog ended"
     # A script records its launch a moment after its line (under Wine, seconds after).
     restarts = t.events(lines).count(restart)
     t.wait_for_lines("\n", restarts, "workers.pid")
+    if not t.windows:
+        children = f"/proc/{t.watchdog.pid}/task/{t.watchdog.pid}/children"
+        wait_until(lambda: open(children).read() == "", "no child of the watchdog")
     t.watchdog.kill()
     t.watchdog.wait()
     # Under Wine a cycle or two more may pass before the test looks: more restart lines only.
