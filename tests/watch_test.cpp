@@ -65,6 +65,10 @@ const WatchOps fakeOps = {
     [](const std::string&) { return fake.scriptPresent; },
     [](const std::string&) { return ++fake.launches > 0; },
     [](std::uint64_t milliseconds) {
+        if (fake.now == '.') {  // the loop went on without a process list: end it here
+            ADD_FAILURE() << "waited after the process list could not be taken";
+            return true;
+        }
         fake.waitedMilliseconds += milliseconds;
         nextCycle();  // the world changes while the watchdog waits
         return fake.now == '!';
