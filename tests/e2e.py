@@ -252,9 +252,10 @@ def start_and_bring_back(t, kills, brought_back_by_test):
     assert 2 * INTERVAL <= restart - timer <= 2 * INTERVAL + STAMP_RESOLUTION, t.read(t.log)
     zone_east_of_utc = 5 * 3600 + 30 * 60
     assert began - STAMP_RESOLUTION <= timer - zone_east_of_utc <= time.time(), t.read(t.log)
-    if MODE == "linux":  # the running program's file replaced: still the worker
+    if MODE == "linux":  # the running program's file replaced: still the worker, three scans on
         os.remove(t.path(t.worker))
         shutil.copy(WORKER, t.path(t.worker))
+        time.sleep(3 * INTERVAL + NOTICE_ALLOWANCE)
 
     announced = 1
     rng = random.Random(t.instance)
