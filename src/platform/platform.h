@@ -74,6 +74,9 @@ void takeServiceManagerSettings();
 // or does not take the message is ignored: the watchdog goes on as it would without one.
 void notifyServiceManager(const char* message);
 
+// Whether a service manager takes messages (NOTIFY_SOCKET was set); false on Windows.
+bool serviceManagerListens();
+
 // How often the service manager wants a keep-alive, in milliseconds: half the time it allows
 // between two. 0 when it wants none.
 std::uint64_t keepAliveMilliseconds();

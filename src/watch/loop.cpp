@@ -111,11 +111,15 @@ int runWatchLoop(const WatchSettings& settings) {
     LoopState state;
     const std::uint64_t intervalMilliseconds =
         static_cast<std::uint64_t>(settings.intervalSeconds) * 1000;
+    // Without a service manager no status is built: nothing is added to a cycle.
+    const bool told = watchOps.serviceManagerListens();
     const std::uint64_t keepAlive = watchOps.keepAliveMilliseconds();
     std::string lastStatus;
     while (runWatchCycle(settings, state)) {
         retryLogFile();
-        tellServiceManager(serviceStatus(settings, state), lastStatus, keepAlive > 0);
+        if (told) {
+            tellServiceManager(serviceStatus(settings, state), lastStatus, keepAlive > 0);
+        }
         if (waitKeepingAlive(intervalMilliseconds, keepAlive)) {
             return exitStopped;
         }

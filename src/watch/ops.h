@@ -16,6 +16,7 @@ struct WatchOps {
     // The service manager's: set here so that a table that leaves them out gets the real ones,
     // which do nothing unless systemd runs the program.
     void (*notifyServiceManager)(const char* message) = ::notifyServiceManager;
+    bool (*serviceManagerListens)() = ::serviceManagerListens;
     std::uint64_t (*keepAliveMilliseconds)() = ::keepAliveMilliseconds;
 };
 

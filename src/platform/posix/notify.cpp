@@ -90,6 +90,10 @@ void notifyServiceManager(const char* message) {
     close(fd);
 }
 
+bool serviceManagerListens() {
+    return managerAddressLength > 0;
+}
+
 std::uint64_t keepAliveMilliseconds() {
     return keepAlive;
 }

@@ -267,6 +267,10 @@ void takeServiceManagerSettings() {}
 
 void notifyServiceManager(const char*) {}
 
+bool serviceManagerListens() {
+    return false;
+}
+
 std::uint64_t keepAliveMilliseconds() {
     return 0;
 }
