@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 # The real zel-restarter binary against real processes. "e2e.py MODE --list" names the
-# scenarios of a mode, "e2e.py MODE NAME" runs one (exit 0 passed, 77 skipped, else failed), and
-# "e2e.py prefix" makes the private Wine prefix named by WINEPREFIX.
+# scenarios of a mode, "e2e.py MODE NAME" runs one (exit 0 passed, 77 skipped, else failed).
 #   linux       the Linux build; the worker is a copy of sleep, scripts are shell scripts
 #   windows     the Windows build under Wine; the worker is the Windows stand-in (ZEL_WORKER),
 #               scripts are batch files, and console lines end in CR LF
@@ -16,8 +15,6 @@ import re
 import resource
 import shutil
 import signal
-import socket
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -32,12 +29,12 @@ os.environ["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d"  # quie
 INTERVAL = 1 if MODE == "linux" else 2  # Wine can take seconds to start a program
 PAUSE = 2  # seconds between the banner and "Starting timer"
 STAMP_RESOLUTION = 1  # log stamps are whole seconds
-NOTICE_ALLOWANCE = 1  # how late this test may notice a line or message on a loaded machine
+NOTICE_ALLOWANCE = 1  # how late this test may notice a line on a loaded machine
 LOAD_ALLOWANCE = 5  # how much longer a pause may last on a loaded machine
+WINE_ALLOWANCE = 3  # how long Wine may take to start a program such as "sc" on a loaded machine
 DEADLINE = 90  # a wait not over by then has failed (Wine starts slowly on a busy machine)
 STAMP = r"\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] "
 STAMP_LENGTH = len("[2026-12-08 07:39:40] ")
-SKIPPED = 77
 SCENARIOS = {}
 
 
@@ -61,9 +58,9 @@ class Run:
         self.windows = MODE == "windows"
         self.script = "start.bat" if MODE in ["windows", "service"] else "start.sh"
         self.running = f"{self.worker} is running"
+        self.restart = f"{self.worker} not running - starting {self.script}"
         self.started = []  # processes this test started, the watchdogs among them
         self.cleanups = []  # what else to undo at the end
-        self.watchdog = None
 
     def path(self, name):
         return os.path.join(self.dir, name)
@@ -90,16 +87,15 @@ class Run:
         return process
 
     # Starts a worker (under Wine for a Windows one) and waits until it is listed.
-    def start_worker(self, name=None):
-        name = name or self.worker
-        shutil.copy(WORKER, self.path(name))
-        before = len(workers_named(name))
+    def start_worker(self):
+        shutil.copy(WORKER, self.path(self.worker))
+        before = len(workers_named(self.worker))
         wine = [WINE] if MODE != "linux" else []
-        worker = self.start_process(wine + [self.path(name), "600"])
-        wait_until(lambda: len(workers_named(name)) > before, f"{name} to run")
+        worker = self.start_process(wine + [self.path(self.worker), "600"])
+        wait_until(lambda: len(workers_named(self.worker)) > before, f"{self.worker} to run")
         return worker
 
-    # A script that records its launch (and its environment) and starts the worker.
+    # A script that starts the worker and records its launch.
     def write_start_script(self, name=None):
         name = name or self.script
         shutil.copy(WORKER, self.path(self.worker))
@@ -110,26 +106,20 @@ class Run:
             text = f'@echo off\nstart "" "{worker}" 600\necho launch>> "{record}"\n'
             return self.write(name, text)
         wine = WINE + " " if MODE != "linux" else ""
-        text = (f"#!/bin/sh\necho launch >> workers.pid\nenv > environment.txt\n"
-                f"exec {wine}./{self.worker} 600\n")
+        text = f"#!/bin/sh\necho launch >> workers.pid\nexec {wine}./{self.worker} 600\n"
         return self.write(name, text, executable=True)
 
-    # A script, not executable (the shell runs it), that only records its launch.
+    # A script, not executable (the shell runs it), that only records its launch, last.
     def write_recording_script(self, more=""):
-        return self.write(self.script, "echo launch >> workers.pid\n" + more)
+        return self.write(self.script, more + "echo launch >> workers.pid\n")
 
-    def start_watchdog(self, arguments=None, script=None, interval=INTERVAL, stdout=None,
-                       **options):
+    def start_watchdog(self, arguments=None, interval=INTERVAL, stdout=None, **options):
         if arguments is None:
             arguments = ["--instance", str(self.instance), "--interval", str(interval),
-                         "--run", script or self.script]
+                         "--run", self.script]
         wine = [WINE] if self.windows else []
-        self.watchdog = self.start_process(
-            wine + [BINARY] + arguments, stdout=stdout or open(self.path("out.txt"), "wb"),
-            **options)
-
-    def restart_line(self, script=None):
-        return f"{self.worker} not running - starting {script or self.script}"
+        stdout = stdout or open(self.path("out.txt"), "wb")
+        self.watchdog = self.start_process(wine + [BINARY] + arguments, stdout=stdout, **options)
 
     def wait_for_lines(self, text, count=1, name="out.txt"):
         wait_until(lambda: self.read(name).count(text) >= count,
@@ -155,9 +145,7 @@ class Run:
         for process in self.started:
             process.kill()
             process.wait()
-        for pid in workers_named(self.worker):  # started by our scripts
-            os.kill(pid, signal.SIGKILL)
-        subprocess.run(["umount", "-l", self.path("disk")], stderr=subprocess.DEVNULL)
+        kill_workers(self)  # those our scripts started
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -176,31 +164,42 @@ def stamp_seconds(line):  # a line's stamp in calendar seconds, read as if it we
     return calendar.timegm(time.strptime(line[1:20], "%Y-%m-%d %H:%M:%S"))
 
 
-# The file name of the program a process was started as (Wine's workers included).
-def program_name(pid):
-    try:
-        with open(f"/proc/{pid}/cmdline") as file:
-            first_argument = file.read().split("\0")[0]
-    except OSError:
-        return ""
-    return re.split(r"[\\/]", first_argument)[-1]
-
-
+# The processes started as a program of this file name (Wine's workers included).
 def workers_named(name):
-    return [int(pid) for pid in os.listdir("/proc") if pid.isdigit() and program_name(pid) == name]
+    pids = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline") as file:
+                first_argument = file.read().split("\0")[0]
+        except OSError:
+            continue
+        if re.split(r"[\\/]", first_argument)[-1] == name:
+            pids.append(int(pid))
+    return pids
 
 
+def kill_workers(t):
+    for pid in workers_named(t.worker):
+        os.kill(pid, signal.SIGKILL)
+
+
+# A usage error ends the watchdog before its log file is made; a missing script after it. A
+# folder passes for a script, with its slash.
 @scenario("linux", "windows")
-def usage_error_and_missing_script_end_the_watchdog(t):
+def start_up_ends_on_a_usage_error_or_a_missing_script(t):
     t.start_watchdog(["--instance", "4", "--run"])
     assert t.watchdog.wait(DEADLINE) == 2
     assert t.read() == "No value set for 'script' parameter", t.read()
-    assert not os.path.exists(t.path("Zel-Restarter-4.log"))  # ended before opening it
+    assert not os.path.exists(t.path("Zel-Restarter-4.log"))
 
-    t.start_watchdog(["--instance", "4", "--run", "gone.sh"])
+    t.start_watchdog(["--run", "gone.sh"])
     assert t.watchdog.wait(DEADLINE) == 1
     assert t.read() == t.on_console("File gone.sh does not exist\n"), t.read()
-    assert os.path.exists(t.path("Zel-Restarter-4.log")) and t.read("Zel-Restarter-4.log") == ""
+    assert os.path.exists(t.path("Zel-Restarter.log")) and t.read("Zel-Restarter.log") == ""
+
+    os.mkdir(t.path("a folder"))
+    t.start_watchdog(["--run", "a folder/"])
+    t.wait_for_lines("Starting timer")
 
 
 @scenario("linux")
@@ -209,10 +208,9 @@ def root_warned_of_a_script_others_may_change(t):
         raise Skipped("only root is warned")
     os.mkdir(t.path("shared"))
     os.chmod(t.path("shared"), 0o777)
-    t.write("shared/start.sh", "")
     t.write_recording_script()
     shutil.chown(t.path(t.script), "nobody")
-    for script, reason in [("shared/start.sh", f"{t.path('shared')} is writable by every user"),
+    for script, reason in [("shared/", f"{t.path('shared')} is writable by every user"),
                            (t.script, f"{t.path(t.script)} is owned by nobody")]:
         t.start_watchdog(["--run", script])
         t.wait_for_lines("Starting timer")
@@ -220,10 +218,8 @@ def root_warned_of_a_script_others_may_change(t):
         t.watchdog.kill()
 
 
-def descriptors_and_memory(pid):
-    with open(f"/proc/{pid}/status") as status:
-        kibibytes = int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
-    return sorted(os.listdir(f"/proc/{pid}/fd")), kibibytes
+def descriptors(pid):
+    return sorted(os.listdir(f"/proc/{pid}/fd"))
 
 
 # The worker is absent at first: the banner, a 2-second pause, "Starting timer", and the third
@@ -237,8 +233,9 @@ def start_and_bring_back(t, kills, brought_back_by_test):
         script = script.replace("/", "\\")
     began = time.time()
     # The runtime expands the pattern on Windows; a zone far from UTC shows local time is used.
-    t.start_watchdog(script="my scripts\\st*.bat" if t.windows else script,
-                     env={**os.environ, "TZ": "ZEL-5:30"})
+    arguments = ["--instance", str(t.instance), "--interval", str(INTERVAL),
+                 "--run", "my scripts\\st*.bat" if t.windows else script]
+    t.start_watchdog(arguments, env={**os.environ, "TZ": "ZEL-5:30"})
     banner = t.on_console(f"==========Quorvank Restarter==========\n\nInstance:\t{t.worker}\n"
                           f"Run:\t\t{script}\nInterval:\t{INTERVAL} seconds\n\n\n")
     t.wait_for_lines(banner)
@@ -262,29 +259,26 @@ def start_and_bring_back(t, kills, brought_back_by_test):
     steady = None
     for kill in range(kills):
         time.sleep(rng.uniform(1.3, 2.5) * INTERVAL)  # a random moment after the next scan
-        for pid in workers_named(t.worker):
-            os.kill(pid, signal.SIGKILL)
+        kill_workers(t)
         if brought_back_by_test(kill, rng):
             time.sleep(rng.uniform(0, 1.6))
             t.start_worker()
         else:
             announced += 1
             t.wait_for_lines(t.running, announced)
-            steady = steady or descriptors_and_memory(t.watchdog.pid)
+            steady = steady or descriptors(t.watchdog.pid)
     t.wait_for_lines("\n", announced, "workers.pid")  # under Wine recorded a moment later
     events = t.events()
     assert events == t.events(t.log) and t.on_console(t.read(t.log)) == t.read()[len(banner):]
     assert events.count(t.running) == announced, t.read()
-    assert events.count(t.restart_line(script)) == announced == t.launches(), t.read()
+    restart_line = f"{t.worker} not running - starting {script}"
+    assert events.count(restart_line) == announced == t.launches(), t.read()
     assert len(workers_named(t.worker)) == 1
-    if MODE == "linux" and steady:  # Wine's own memory may grow
+    if MODE == "linux" and steady:
         # Between a kill and the scan that finds the worker again it is not held: wait for that.
-        wait_until(lambda: descriptors_and_memory(t.watchdog.pid)[0] == steady[0],
-                   "the descriptors held after the first restart",
-                   lambda: f"{steady} now {descriptors_and_memory(t.watchdog.pid)}")
-        memory = descriptors_and_memory(t.watchdog.pid)[1]
-        memory_allowance = 1024  # KiB: the allocator may keep a page or two more
-        assert memory <= steady[1] + memory_allowance, (steady, memory)
+        what = "the descriptors held after the first restart"
+        wait_until(lambda: descriptors(t.watchdog.pid) == steady, what,
+                   lambda: f"{steady} now {descriptors(t.watchdog.pid)}")
 
 
 @scenario("linux", "windows", "wineworker")
@@ -301,8 +295,9 @@ def soak_fifty_kills_at_random_moments(t):
 
 
 # Restart lines come every third scan (the script never starts the worker). After each of the
-# first three, something happens to the log file; in the end the files, read in order, hold
-# every console line once, whole, and each file one line at least.
+# first three, something happens to the log file; the files, read in order, hold every console
+# line once, whole, and each file one line at least. Then the script is removed: the next
+# restart ends the watchdog.
 @scenario("linux", "windows")
 def log_file_rotated_removed_and_truncated(t):
     def rotate(log):  # as logrotate's "create" does
@@ -327,8 +322,14 @@ def log_file_rotated_removed_and_truncated(t):
         wait_for_line_in_file(count)
         action(t.path(t.log))
     wait_for_line_in_file(6)
+    os.remove(t.path(t.script))
+    assert t.watchdog.wait(DEADLINE) == 1
+    assert t.read().endswith(t.on_console(f"File {t.script} does not exist.\n")), t.read()
     texts = [t.read(name) for name in ["rotated.log", "removed.log", "copied.log", t.log]]
     assert "".join(texts) == "".join(t.stamped()) and all(texts), (t.read(), texts)
+    restarts = [stamp_seconds(line) for line in t.stamped()[1:]]
+    gaps = [later - earlier for earlier, later in zip(restarts, restarts[1:])]
+    assert min(gaps) >= 3 * INTERVAL - STAMP_RESOLUTION, gaps
 
 
 # The log on a 64 KiB tmpfs, the rest of it filled: the first line is written short and undone,
@@ -339,6 +340,7 @@ def log_file_on_full_disk_takes_whole_lines_once_there_is_room(t):
         raise Skipped("mounting a small tmpfs needs root")
     os.mkdir(t.path("disk"))
     subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", t.path("disk")], check=True)
+    t.cleanups.append(lambda: subprocess.run(["umount", "-l", t.path("disk")]))
     os.symlink("disk/log", t.path(t.log))
     earlier = " " * 4075 + "\n"  # 20 bytes short of a page
     t.write("disk/log", earlier)
@@ -369,188 +371,66 @@ def process_list_unavailable_ends_the_watchdog(t):
     assert t.events() == t.events(t.log) == ["Starting timer", "Could not get process list"]
 
 
-# systemd's notify protocol, against a datagram socket of the test's own: a path, or an abstract
-# address written with a leading "@".
-def start_watchdog_under_systemd(t, address, interval, variables):
-    listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-    listener.bind(address.replace("@", "\0", 1))
-    t.start_watchdog(interval=interval, env={**os.environ, "NOTIFY_SOCKET": address, **variables})
-    return listener
+# The watchdog runs on, and these events follow "Starting timer" on the console or in the log
+# file; the script has recorded a launch for each restart line.
+def expect_events(t, expected, lines="out.txt"):
+    expected = ["Starting timer"] + expected
+    wait_until(lambda: len(t.events(lines)) >= len(expected) or t.watchdog.poll() is not None,
+               "the events", lambda: t.read(lines))
+    assert t.watchdog.poll() is None, "the watchdog ended"
+    assert t.events(lines)[:len(expected)] == expected, t.read(lines)
+    t.wait_for_lines("\n", expected.count(t.restart), "workers.pid")
 
 
-def receive(listener, timeout=DEADLINE):  # the next message, or None after the timeout
-    listener.settimeout(timeout)
-    try:
-        return listener.recv(4096).decode()
-    except socket.timeout:
-        return None
-
-
+# A log file that cannot be opened (a directory), or one at the file-size limit: the console
+# goes on, and the watchdog is not ended by SIGXFSZ.
 @scenario("linux")
-def systemd_told_ready_after_the_first_scan_then_each_new_status(t):
-    t.write_start_script()
-    t.start_worker()
-    # WATCHDOG_PID names another process: keep-alives are not ours to send. A zone far from UTC
-    # shows that the status's time is local, like the log's.
-    variables = {"WATCHDOG_USEC": "2000000", "WATCHDOG_PID": "1", "TZ": "ZEL-5:30"}
-    listener = start_watchdog_under_systemd(t, t.path("notify.sock"), 1, variables)
-    messages = [receive(listener)]
-    assert messages[0].startswith("READY=1\n") and t.running in t.read(), messages
-    for pid in workers_named(t.worker):
-        os.kill(pid, signal.SIGKILL)
-    while "started 1 time" not in messages[-1] or t.running not in messages[-1]:
-        messages.append(receive(listener))
-    told = [line[len("STATUS="):] for message in messages for line in message.split("\n")
-            if line.startswith("STATUS=")]
-    restart_stamp = t.stamped()[2][1:20]
-    last_start = told[-1][-len(restart_stamp):]
-    assert told == [f"{t.running}; started 0 times",
-                    f"{t.worker} missed on 1 of 3 scans; started 0 times",
-                    f"{t.worker} missed on 2 of 3 scans; started 0 times",
-                    f"{t.restart_line()}; started 1 time, last {last_start}",
-                    f"{t.running}; started 1 time, last {last_start}"], told
-    assert 0 <= stamp_seconds(f"[{last_start}]") - stamp_seconds(f"[{restart_stamp}]") <= 1
-    assert not any("WATCHDOG=1" in message for message in messages), messages
-    assert t.events() == ["Starting timer", t.running, t.restart_line(), t.running], t.read()
-    variables = [line.split("=")[0] for line in t.read("environment.txt").splitlines()]
-    assert "PATH" in variables and "NOTIFY_SOCKET" not in variables, variables
-    assert "WATCHDOG_USEC" not in variables and "WATCHDOG_PID" not in variables, variables
-
-
-@scenario("linux")
-def systemd_kept_alive_through_a_long_interval_but_not_by_a_stopped_watchdog(t):
-    keep_alive = 1  # seconds: half of WATCHDOG_USEC
-    t.write_recording_script()
-    listener = start_watchdog_under_systemd(t, f"@zel-notify-{t.instance}", 10,
-                                            {"WATCHDOG_USEC": "2000000"})
-    assert receive(listener).startswith("READY=1\n")
-    arrivals = [time.monotonic()]
-    while arrivals[-1] - arrivals[0] < 11:  # past the second scan, 10 s after the first
-        assert "WATCHDOG=1" in receive(listener)
-        arrivals.append(time.monotonic())
-    gaps = [later - earlier for earlier, later in zip(arrivals, arrivals[1:])]
-    print(f"keep-alive gaps: median {statistics.median(gaps):.3f} s, "
-          f"range {min(gaps):.3f} to {max(gaps):.3f} s")
-    assert max(gaps) <= keep_alive + NOTICE_ALLOWANCE, gaps
-    os.kill(t.watchdog.pid, signal.SIGSTOP)
-    os.waitpid(t.watchdog.pid, os.WUNTRACED)  # returns once it has stopped
-    while receive(listener, 0.01) is not None:  # what was sent before it stopped
-        pass
-    message = receive(listener, 3 * keep_alive)
-    assert message is None, f"a stopped watchdog sent {message}"
-
-
-# The Windows build as a service of Wine's own service manager, over an instance folder of the
-# test's own; the service is deleted again at the end, also on failure.
-STOP_BOUND = 2  # seconds from a stop request to STOPPED, whatever the interval
-WINE_ALLOWANCE = 3  # what Wine adds to it: starting "sc stop" and "sc query" on a busy machine
-
-
-def sc(*arguments):
-    return subprocess.run([WINE, "sc", *arguments], stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
-
-
-def service_state(t):  # ("RUNNING", 0) and the like: the state and the service's exit code
-    text = sc("query", t.service)
-    found = re.search(r"STATE\s+:\s+\d+\s+(\w+).*SERVICE_EXIT_CODE\s+:\s+(\d+)", text, re.S)
-    assert found, text
-    return found.group(1), int(found.group(2))
-
-
-def install_service(t, interval):
-    t.service = f"zel-test-{t.instance}"
-    t.write_start_script()
-    program = windows_path(shutil.copy(BINARY, t.dir))
-    arguments = f"--service --instance {t.instance} --interval {interval}"
-    sc("create", t.service, "binpath=", f"{program} {arguments}")
-
-    def remove_service():
-        sc("stop", t.service)
-        sc("delete", t.service)
-    t.cleanups.append(remove_service)
-
-
-@scenario("service")
-def service_starts_a_missing_worker_once_through_start_bat(t):
-    install_service(t, 2)
-    sc("start", t.service)
-    t.wait_for_lines(t.running, 1, t.log)
-    assert t.read(t.log).count(t.restart_line()) == 1, t.read(t.log)
-    t.wait_for_lines("\n", 1, "workers.pid")
-    assert t.launches() == 1
-
-
-@scenario("service")
-def service_stops_within_two_seconds_and_leaves_the_worker_running(t):
-    install_service(t, 600)
-    t.start_worker()
-    sc("start", t.service)
-    t.wait_for_lines(t.running, 1, t.log)
-    log_before_stop = t.read(t.log)
-    requested = time.monotonic()
-    sc("stop", t.service)
-    wait_until(lambda: service_state(t)[0] == "STOPPED", "STOPPED")
-    assert time.monotonic() - requested <= STOP_BOUND + WINE_ALLOWANCE
-    assert service_state(t) == ("STOPPED", 0) and t.read(t.log) == log_before_stop
-    assert len(workers_named(t.worker)) == 1, "the worker ended with the service"
-
-
-@scenario("service")
-def service_without_its_script_stops_with_exit_code_1(t):
-    install_service(t, 2)
-    os.remove(t.path(t.script))
-    sc("start", t.service)
-    t.wait_for_lines("\n", 1, t.log)  # STOPPED is also the state before the start
-    wait_until(lambda: service_state(t)[0] == "STOPPED", "STOPPED")
-    assert service_state(t) == ("STOPPED", 1)
-    assert t.read(t.log) == "File start.bat does not exist\n", t.read(t.log)
-
-
-# Rows of one pattern: a setup (which may return options for starting the watchdog), then the
-# events that must follow "Starting timer", read from the console, or from the log file where
-# the console is what the row disturbs. The watchdog runs on and leaves no child behind, and
-# the script records one launch per restart line.
-def log_file_is_a_directory(t):
+def log_file_unusable_console_goes_on(t):
     os.mkdir(t.path(t.log))
     t.write_start_script()
+    t.start_watchdog()
+    expect_events(t, [t.restart, t.running])
+    t.watchdog.kill()
+    os.rmdir(t.path(t.log))
+    t.write(t.log, "x" * 4095 + "\n")
+    t.start_watchdog(preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096)))
+    expect_events(t, [t.running])
 
 
-def output_pipe_without_reader(t):
+# Standard output a pipe nobody reads (SIGPIPE), or closed (the log file must not take its
+# number): the log file takes every line once.
+@scenario("linux")
+def output_without_reader_or_closed_log_goes_on(t):
     read_end, write_end = os.pipe()
     os.close(read_end)
     t.write_start_script()
-    return {"stdout": write_end}
-
-
-def output_closed(t):
-    t.write_start_script()
-    return {"preexec_fn": lambda: os.close(1)}
-
-
-def log_file_at_the_size_limit(t):
-    t.write(t.log, "x" * 4095 + "\n")
-    t.write_start_script()
-    return {"preexec_fn": lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))}
+    t.start_watchdog(stdout=write_end)
+    expect_events(t, [t.restart, t.running], t.log)
+    t.watchdog.kill()
+    os.remove(t.path(t.log))
+    t.start_watchdog(preexec_fn=lambda: os.close(1))
+    expect_events(t, [t.running], t.log)
 
 
 # Started with a pipe as standard input and another one inherited, the script gets neither (3
-# is what ls lists its own folder with), nor the watchdog's session.
+# is what ls lists its own folder with), nor the watchdog's session, and is no child of it.
+@scenario("linux")
 def script_started_detached(t):
     t.write_recording_script("ls /proc/self/fd > fds.txt\nreadlink /proc/$$/fd/0 > stdin.txt\n"
                              "cut -d' ' -f6 /proc/$$/stat > session.txt\n")
     read_end, write_end = os.pipe()
-    return {"stdin": read_end, "pass_fds": [write_end]}
-
-
-def worker_differing_in_letter_case(t):
-    t.start_worker(t.worker.upper())
-    t.write_recording_script()
+    t.start_watchdog(stdin=read_end, pass_fds=[write_end])
+    expect_events(t, [t.restart])
+    assert t.read("fds.txt") == "0\n1\n2\n3\n" and t.read("stdin.txt") == "/dev/null\n"
+    assert int(t.read("session.txt")) != os.getsid(0), "the script is in our session"
+    children = f"/proc/{t.watchdog.pid}/task/{t.watchdog.pid}/children"
+    wait_until(lambda: open(children).read() == "", "no child of the watchdog")
 
 
 # Process numbers start again from the bottom once they reach the system's limit (32768 on
 # many machines): when a round of stand-ins crossed that point, a second round comes first.
-def worker_beyond_2048_processes(t):
+@scenario("linux")
+def worker_beyond_2048_processes_is_found(t):
     for _ in range(2):
         for _ in range(2100):
             t.start_process(["sleep", "600"])
@@ -563,93 +443,66 @@ def worker_beyond_2048_processes(t):
     else:
         raise Skipped("the worker could not be placed after 2048 processes")
     t.write_recording_script()
+    t.start_watchdog()
+    expect_events(t, [t.running])
 
 
 # A batch file whatever the letter case of its name; a start.exe beside it (a copy of the
 # stand-in) is not taken for Wine's own START, which would then never run the script.
+@scenario("wineworker")
 def batch_file_started_through_wine(t):
     shutil.copy(WORKER, t.path("start.exe"))
 
     def kill_decoys():  # started by mistake; ours by the folder they run in
         for pid in workers_named("start.exe"):
-            try:
-                if os.readlink(f"/proc/{pid}/cwd") == t.dir:
-                    os.kill(pid, signal.SIGKILL)
-            except OSError:
-                pass
+            if os.readlink(f"/proc/{pid}/cwd") == t.dir:
+                os.kill(pid, signal.SIGKILL)
     t.cleanups.append(kill_decoys)
-    return {"script": t.write_start_script("Launch.BAT")}
+    t.script = t.write_start_script("Launch.BAT")
+    t.restart = f"{t.worker} not running - starting {t.script}"
+    t.start_watchdog()
+    expect_events(t, [t.restart, t.running])
 
 
-ROWS = [
-    # name, modes, setup, events after "Starting timer", read from
-    ("log_file_is_a_directory", ["linux"], log_file_is_a_directory, ["restart", "running"], "out.txt"),
-    ("output_pipe_without_reader", ["linux"], output_pipe_without_reader, ["restart", "running"], "log"),
-    ("output_closed", ["linux"], output_closed, ["restart", "running"], "log"),
-    ("log_file_at_the_size_limit", ["linux"], log_file_at_the_size_limit, ["restart", "running"],
-     "out.txt"),
-    ("script_started_detached", ["linux"], script_started_detached, ["restart"], "out.txt"),
-    ("worker_differing_in_letter_case_is_not_found", ["linux", "windows", "wineworker"],
-     worker_differing_in_letter_case, ["restart"], "out.txt"),
-    ("worker_beyond_2048_processes_is_found", ["linux"], worker_beyond_2048_processes, ["running"],
-     "out.txt"),
-    ("batch_file_started_through_wine", ["wineworker"], batch_file_started_through_wine,
-     ["restart", "running"], "out.txt"),
-]
+def sc(*arguments):
+    return subprocess.run([WINE, "sc", *arguments], stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
 
 
-def run_row(t, setup, expected_events, read_from):
-    options = setup(t) or {}
-    t.start_watchdog(**options)
-    restart = t.restart_line(options.get("script"))
-    expected = ["Starting timer"] + [restart if e == "restart" else t.running
-                                     for e in expected_events]
-    lines = t.log if read_from == "log" else "out.txt"
-    wait_until(lambda: len(t.events(lines)) >= len(expected) or t.watchdog.poll() is not None,
-               "the events", lambda: t.read(lines))
-    assert t.watchdog.poll() is None, "the watchdog ended"
-    # A script records its launch a moment after its line (under Wine, seconds after).
-    restarts = t.events(lines).count(restart)
-    t.wait_for_lines("\n", restarts, "workers.pid")
-    if not t.windows:
-        children = f"/proc/{t.watchdog.pid}/task/{t.watchdog.pid}/children"
-        wait_until(lambda: open(children).read() == "", "no child of the watchdog")
-    t.watchdog.kill()
-    t.watchdog.wait()
-    # Under Wine a cycle or two more may pass before the test looks: more restart lines only.
-    events = t.events(lines)
-    extra = events[len(expected):]
-    assert events[:len(expected)] == expected and extra == [restart] * len(extra), t.read(lines)
-    assert not extra or expected_events[-1] == "restart", "a line after the announcement"
-    # One launch per restart line; the last one may still have been under way at the kill.
-    assert restarts <= t.launches() <= events.count(restart), t.read("workers.pid")
-    if os.path.exists(t.path("fds.txt")):
-        assert t.read("fds.txt") == "0\n1\n2\n3\n" and t.read("stdin.txt") == "/dev/null\n"
-        assert int(t.read("session.txt")) != os.getsid(0), "the script is in our session"
+def service_state(t):  # "STOPPED 0" and the like: the state and the service's exit code
+    text = sc("query", t.service)
+    found = re.search(r"STATE\s+:\s+\d+\s+(\w+).*SERVICE_EXIT_CODE\s+:\s+(\d+)", text, re.S)
+    return f"{found.group(1)} {found.group(2)}" if found else text
 
 
-for name, modes, setup, expected_events, read_from in ROWS:
-    def run_this_row(t, setup=setup, expected_events=expected_events, read_from=read_from):
-        run_row(t, setup, expected_events, read_from)
-    SCENARIOS[name] = (run_this_row, modes)
+# The Windows build as a service of Wine's own service manager, run from the test's folder (its
+# log and script are found there) and deleted again at the end, also on failure. A stop comes
+# within 2 s, whatever the interval, and leaves the worker running.
+@scenario("service")
+def service_stops_within_two_seconds_and_leaves_the_worker_running(t):
+    stop_bound = 2
+    t.service = f"zel-test-{t.instance}"
+    program = windows_path(shutil.copy(BINARY, t.dir))
+    sc("create", t.service, "binpath=", f"{program} --service --instance {t.instance} --interval 600")
 
-
-# A new private Wine prefix, its server then made persistent and started with none of our pipes.
-# A server left running for an earlier prefix of that name is ended first. (A wineboot under an
-# already persistent server leaves two service managers, and services started then never connect.)
-def make_wine_prefix():
-    subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
-    shutil.rmtree(os.environ["WINEPREFIX"], ignore_errors=True)
-    os.makedirs(os.environ["WINEPREFIX"])
-    for command in [["wineboot", "-i"], ["wineserver", "-w"], ["wineserver", "-p"]]:
-        subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+    def remove_service():
+        sc("stop", t.service)
+        sc("delete", t.service)
+    t.cleanups.append(remove_service)
+    t.write_start_script()
+    t.start_worker()
+    sc("start", t.service)
+    t.wait_for_lines(t.running, 1, t.log)
+    log_before_stop = t.read(t.log)
+    requested = time.monotonic()
+    sc("stop", t.service)
+    wait_until(lambda: service_state(t).startswith("STOPPED"), "STOPPED")
+    assert time.monotonic() - requested <= stop_bound + WINE_ALLOWANCE
+    assert service_state(t) == "STOPPED 0" and t.read(t.log) == log_before_stop
+    assert len(workers_named(t.worker)) == 1, "the worker ended with the service"
 
 
 def main():
-    if MODE == "prefix":
-        make_wine_prefix()
-        return 0
     if sys.argv[2] == "--list":
         print(";".join(name for name, (_, modes) in SCENARIOS.items() if MODE in modes))
         return 0
@@ -658,7 +511,7 @@ def main():
         SCENARIOS[sys.argv[2]][0](t)
     except Skipped as reason:
         print("skipped:", reason)
-        return SKIPPED
+        return 77
     finally:
         t.close()
     return 0

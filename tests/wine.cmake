@@ -18,7 +18,8 @@ add_test(NAME wine-build
 set(wineEnvironment "WINEPREFIX=${prefix}" "WINEDEBUG=-all" "ZEL_WINE=${ZEL_WINE}"
   "ZEL_WORKER=${windowsBuild}/demo/Quorvank-LT.exe")
 # A fresh private prefix first; at the end every process of that prefix is ended.
-add_test(NAME wine-prefix COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e.py prefix)
+set(makePrefix ${PROJECT_SOURCE_DIR}/.ci/wine-prefix)
+add_test(NAME wine-prefix COMMAND bash ${makePrefix})
 add_test(NAME wine-prefix-kill COMMAND sh -c "'${ZEL_WINESERVER}' -k || true")
 set_tests_properties(wine-build wine-prefix PROPERTIES FIXTURES_SETUP wine LABELS wine TIMEOUT 600)
 set_tests_properties(wine-prefix-kill PROPERTIES FIXTURES_CLEANUP wine LABELS wine)
@@ -27,25 +28,22 @@ set_tests_properties(wine-prefix wine-prefix-kill PROPERTIES ENVIRONMENT "${wine
 add_e2e_tests(windows wine ${wineEnvironment} "ZEL_BINARY=${windowsBuild}/zel-restarter.exe")
 add_e2e_tests(wineworker wine ${wineEnvironment} "ZEL_BINARY=$<TARGET_FILE:zel-restarter>")
 
-# The Windows build as a service of Wine's own service manager, one case per test, in a prefix of
-# its own whose persistent Wine server is ended after the last case, also when one fails.
+# The Windows build as a service of Wine's own service manager, in a prefix of its own whose
+# persistent Wine server is ended after the scenario, also when it fails.
 set(serviceEnvironment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-service-prefix" "WINEDEBUG=-all"
   "WINEDLLOVERRIDES=mscoree,mshtml=\\;winemenubuilder.exe=d"
   "ZEL_WINE=${ZEL_WINE}" "ZEL_WINESERVER=${ZEL_WINESERVER}"
   "ZEL_WORKER=${windowsBuild}/demo/Quorvank-LT.exe" "ZEL_BINARY=${windowsBuild}/zel-restarter.exe")
-set(serviceScript ${CMAKE_CURRENT_SOURCE_DIR}/e2e.py)
-set(serviceTests service-prefix service-prefix-kill)
-add_test(NAME service-prefix COMMAND ${Python3_EXECUTABLE} ${serviceScript} prefix)
+set(serviceScenario service_stops_within_two_seconds_and_leaves_the_worker_running)
+add_test(NAME service-prefix COMMAND bash ${makePrefix})
 add_test(NAME service-prefix-kill COMMAND sh -c "'${ZEL_WINESERVER}' -k || true")
+add_test(NAME service.${serviceScenario}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e.py service ${serviceScenario})
 set_tests_properties(service-prefix PROPERTIES FIXTURES_SETUP wine-service)
 set_tests_properties(service-prefix-kill PROPERTIES FIXTURES_CLEANUP wine-service)
 set_property(TEST wine-build APPEND PROPERTY FIXTURES_SETUP windows-build)
-foreach(name service_starts_a_missing_worker_once_through_start_bat
-             service_stops_within_two_seconds_and_leaves_the_worker_running
-             service_without_its_script_stops_with_exit_code_1)
-  add_test(NAME service.${name} COMMAND ${Python3_EXECUTABLE} ${serviceScript} service ${name})
-  set_tests_properties(service.${name} PROPERTIES FIXTURES_REQUIRED "windows-build;wine-service")
-  list(APPEND serviceTests service.${name})
-endforeach()
-set_tests_properties(${serviceTests} PROPERTIES LABELS wine RESOURCE_LOCK wine TIMEOUT 400
+set_tests_properties(service.${serviceScenario} PROPERTIES
+  FIXTURES_REQUIRED "windows-build;wine-service")
+set_tests_properties(service-prefix service-prefix-kill service.${serviceScenario} PROPERTIES
+  LABELS wine RESOURCE_LOCK wine TIMEOUT 400
   ENVIRONMENT "${serviceEnvironment}" ENVIRONMENT_MODIFICATION "DISPLAY=unset:")
