@@ -19,6 +19,7 @@ import subprocess
 import sys
 import tempfile
 import time
+from unittest import SkipTest as Skipped
 
 MODE = sys.argv[1]
 BINARY = os.environ.get("ZEL_BINARY", "")
@@ -43,10 +44,6 @@ def scenario(*modes):
         SCENARIOS[function.__name__] = (function, modes)
         return function
     return register
-
-
-class Skipped(Exception):
-    pass
 
 
 class Run:
@@ -132,9 +129,6 @@ class Run:
 
     def events(self, name="out.txt"):
         return [line[STAMP_LENGTH:-1] for line in self.stamped(name)]
-
-    def launches(self):
-        return self.read("workers.pid").count("\n")
 
     def on_console(self, text):
         return text.replace("\n", "\r\n") if self.windows else text
@@ -272,7 +266,8 @@ def start_and_bring_back(t, kills, brought_back_by_test, interval=INTERVAL):
     assert events == t.events(t.log) and t.on_console(t.read(t.log)) == t.read()[len(banner):]
     assert events.count(t.running) == announced, t.read()
     restart_line = f"{t.worker} not running - starting {script}"
-    assert events.count(restart_line) == announced == t.launches(), t.read()
+    launches = t.read("workers.pid").count("\n")
+    assert events.count(restart_line) == announced == launches, t.read()
     assert len(workers_named(t.worker)) == 1
     if MODE == "linux" and steady:
         # Between a kill and the scan that finds the worker again it is not held: wait for that.
@@ -457,8 +452,11 @@ def batch_file_started_through_wine(t):
 
     def kill_decoys():  # started by mistake; ours by the folder they run in
         for pid in workers_named("start.exe"):
-            if os.readlink(f"/proc/{pid}/cwd") == t.dir:
-                os.kill(pid, signal.SIGKILL)
+            try:
+                if os.readlink(f"/proc/{pid}/cwd") == t.dir:
+                    os.kill(pid, signal.SIGKILL)
+            except OSError:  # ended meanwhile
+                pass
     t.cleanups.append(kill_decoys)
     t.script = t.write_start_script("Launch.BAT")
     t.restart = f"{t.worker} not running - starting {t.script}"
