@@ -49,6 +49,13 @@ bool fileExists(const std::string& path);
 // where and the reason in why ("is writable by every user"). False otherwise, and on Windows.
 bool findChangeableByOthers(const std::string& path, std::string& where, std::string& why);
 
+// Whether /proc hides other users' processes from us: it is mounted with a hidepid other than 0
+// ("off"), we are not root, and we are not in the group it exempts (gid=; root's when none is
+// given). If so, true, with the hidepid value as mounted ("2", "invisible") in hidepid and the
+// group named by gid= in group (empty when none was given, or when it exempts no one, as under
+// "ptraceable"). False otherwise, and on Windows.
+bool findHiddenProcesses(std::string& hidepid, std::string& group);
+
 // Starts the script detached: returns at once without waiting for it. The script gets no
 // descriptor or handle of ours and is not stopped by a Ctrl+C aimed at the watchdog's console.
 // On Linux a batch file (.bat, .cmd) that cannot be executed directly is run by Wine when a
