@@ -16,8 +16,10 @@ using ProcessId = std::uint32_t;
 bool listProcessIds(std::vector<ProcessId>& ids);
 
 // Writes the base name of the process's executable image ("Quorvank-LT.exe") into name, a
-// buffer of size bytes, zero-terminated. False, with name untouched, when the process cannot be
-// opened or its image cannot be read (another user's process, a kernel thread, a zombie).
+// buffer of size bytes, zero-terminated. A process whose image we may not read (another user's)
+// is named from what the system shows every user: on Linux its kernel name and first argument,
+// on Windows the process snapshot. False, with name untouched, when the process cannot be named
+// (a kernel thread, a zombie, one that has ended).
 bool readImageBaseName(ProcessId processId, char* name, std::size_t size);
 
 // A process the watchdog keeps open so that it can ask the process itself, not the process
@@ -28,7 +30,7 @@ constexpr HeldProcess noHeldProcess = -1;
 
 // Opens the process with this identifier and writes its image base name, read through the
 // opened process, into name (as readImageBaseName does). noHeldProcess, with name untouched,
-// when it cannot be opened, has ended or its image cannot be read.
+// when it cannot be opened (on Windows, one that refuses us), has ended or cannot be named.
 HeldProcess holdProcess(ProcessId processId, char* name, std::size_t size);
 
 // False once the held process has ended (a zombie has ended). Otherwise true, and name holds
