@@ -11,6 +11,9 @@
 # third), then with the worker running, started after the N processes so that a walk would reach
 # it last. The watchdog's CPU time comes from /proc/<pid>/schedstat (nanoseconds), wake-ups
 # included. The ratios are per cycle to per pidof call.
+# With AS_USER=<user> (run as root), pidof and the watchdog run as that user, and the extra
+# processes and the worker are root's: the cost of naming processes whose image that user may
+# not read. Without it, everything runs as the caller.
 # Every process started here is killed by PID on exit; the watched instance number is this
 # script's PID, so no other watchdog or worker on the machine is involved.
 set -euo pipefail
@@ -33,6 +36,12 @@ command -v pidof >/dev/null || die "pidof not found (Debian: sysvinit-utils)"
 instance=$$
 worker=Quorvank-LT-$instance.exe
 work=$(mktemp -d /tmp/zel-compare-XXXXXX)
+runAs=()
+if [ -n "${AS_USER:-}" ]; then
+    [ "$(id -u)" = 0 ] || die "AS_USER needs root"
+    runAs=(setpriv --reuid="$AS_USER" --regid="$(id -g "$AS_USER")" --clear-groups)
+    chmod 777 "$work" # the watchdog writes its log there
+fi
 started=()
 
 cleanup() {
@@ -76,12 +85,13 @@ cpuNs() {
     echo "$ns"
 }
 
-# pidof, one call a second; the shell's `time` reports each call's CPU (user + system).
-TIMEFORMAT='%3U %3S'
+# pidof, one call a second; the shell's `time` reports each call's CPU (user + system), timed
+# inside a shell of the user it runs as.
 pidofTotal=0
 for ((i = 0; i <= pidofCalls; i++)); do
     sleep 1
-    times=$({ time pidof "$worker" >/dev/null; } 2>&1) || true
+    times=$("${runAs[@]}" bash -c 'TIMEFORMAT="%3U %3S"; { time pidof "$1" >/dev/null; } 2>&1' \
+        bash "$worker") || true
     read -r user system <<<"$times"
     # The first call warms up the page cache for pidof itself and is not counted.
     if [ "$i" -gt 0 ]; then
@@ -95,7 +105,7 @@ chmod +x "$work/start.sh"
 
 startWatchdog() {
     : >"$work/out.txt"
-    (cd "$work" && exec "$binary" --instance "$instance" --interval 1 --run ./start.sh >"$work/out.txt" 2>&1) &
+    (cd "$work" && exec "${runAs[@]}" "$binary" --instance "$instance" --interval 1 --run ./start.sh >"$work/out.txt" 2>&1) &
     watchdog=$!
     started+=("$watchdog")
 }
@@ -155,7 +165,8 @@ ratio() {
     awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a / b }'
 }
 total=$(countProcesses)
-echo "processes: $total ($extra started here), $(nproc) cores, kernel $(uname -r)"
+echo "processes: $total ($extra started here), $(nproc) cores, kernel $(uname -r)," \
+    "pidof and watchdog as $(id -un ${AS_USER:+"$AS_USER"})"
 printf 'pidof, one call:                     %8d us CPU (mean of %d)\n' "$pidofUs" "$pidofCalls"
 printf 'watchdog cycle, worker absent:       %8d us CPU (%d cycles)   ratio %s\n' \
     $((absentNs / 1000)) $((3 * absentRounds)) "$(ratio "$absentNs" $((pidofUs * 1000)))"

@@ -110,13 +110,15 @@ class Run:
     def write_recording_script(self, more=""):
         return self.write(self.script, more + "echo launch >> workers.pid\n")
 
-    def start_watchdog(self, arguments=None, interval=INTERVAL, stdout=None, **options):
+    # prefix: a command that runs the watchdog in its place, such as setpriv.
+    def start_watchdog(self, arguments=None, interval=INTERVAL, stdout=None, prefix=(), **options):
         if arguments is None:
             arguments = ["--instance", str(self.instance), "--interval", str(interval),
                          "--run", self.script]
         wine = [WINE] if self.windows else []
         stdout = stdout or open(self.path("out.txt"), "wb")
-        self.watchdog = self.start_process(wine + [BINARY] + arguments, stdout=stdout, **options)
+        command = [*prefix, *wine, BINARY, *arguments]
+        self.watchdog = self.start_process(command, stdout=stdout, **options)
 
     def wait_for_lines(self, text, count=1, name="out.txt"):
         wait_until(lambda: self.read(name).count(text) >= count,
@@ -422,6 +424,34 @@ def script_started_detached(t):
     assert int(t.read("session.txt")) != os.getsid(0), "the script is in our session"
     children = f"/proc/{t.watchdog.pid}/task/{t.watchdog.pid}/children"
     wait_until(lambda: open(children).read() == "", "no child of the watchdog")
+
+
+# The watchdog run as nobody beside root's processes: root's worker is found and not started
+# again; root's decoy, a program that only calls itself the worker in its arguments, is not
+# taken for it. Under a private /proc mounted with hidepid=2 it says it cannot see them.
+@scenario("linux")
+def worker_of_another_user_found_and_hidden_processes_warned(t):
+    if os.geteuid() != 0:
+        raise Skipped("running the watchdog as nobody needs root")
+    as_nobody = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+    os.chmod(t.dir, 0o777)  # nobody writes its log here, the script its record
+    t.write_start_script()
+    t.start_process([t.worker, "600"], executable=WORKER)  # the decoy
+    worker = t.start_worker()
+    t.start_watchdog(prefix=as_nobody)
+    expect_events(t, [t.running])
+    time.sleep(3 * INTERVAL + NOTICE_ALLOWANCE)  # three scans: a missed worker is started
+    assert t.events() == ["Starting timer", t.running], t.read()
+    worker.kill()  # left a zombie, which is no worker either
+    expect_events(t, [t.running, t.restart, t.running])
+
+    t.watchdog.kill()
+    hidden = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+              'mount -t proc -o hidepid=2 proc /proc && exec "$@"', "sh"]
+    t.start_watchdog(prefix=hidden + as_nobody)
+    t.wait_for_lines("Starting timer")
+    warning = "Warning: /proc is mounted with hidepid=[a-z0-9]+, so this watchdog cannot see"
+    assert re.search(f"\n\n\n{warning} .*\n{STAMP}Starting timer", t.read()), t.read()
 
 
 # Process numbers start again from the bottom once they reach the system's limit (32768 on

@@ -1,9 +1,14 @@
 // The name rule and the walk of the process list, against a fake process table.
+#include "platform/posix/image_name.h"
 #include "watch/ops.h"
 #include "watch/probe.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 namespace {
@@ -58,4 +63,34 @@ TEST_F(Probe, MatchesTheWholeNameAndTheWalkCarriesOverAndStopsAtTheFirst) {
     fakeIds = {0, 6, 1, 2};  // the walk stops at the match: 2 does not undo it
     found = false;
     EXPECT_TRUE(scanForWorker(worker, found) && found);
+}
+
+// A process whose image may not be read (another user's) is named from its kernel name, cut at
+// 15 bytes, and its first argument, here from a directory laid out like /proc/<id>.
+TEST(VisibleImageName, TheKernelNameAndTheFirstArgumentMustAgree) {
+    using namespace std::string_literals;
+    const struct {
+        std::string comm, cmdline;
+        const char* name;  // nullptr: not named
+    } rows[] = {
+        {"Quorvank-LT-7.e\n", "/srv/Quorvank-LT-7.exe\0--port\0"s, worker},
+        {"Quorvank-LT-7.e\n", "Z:\\srv\\Quorvank-LT-7.exe\0"s, worker},  // under Wine
+        {"sleep\n", "Quorvank-LT-7.exe\0--port\0"s, "sleep"},            // exec -a: another program
+        {"Quorvank-LT-7.x\n", "./Quorvank-LT-7.exe\0"s, nullptr},        // the last byte differs
+        {"Quorvank-LT-7.e\n", "", nullptr},  // a zombie has no arguments
+    };
+    char directory[] = "/tmp/zel-proc-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const int directoryFd = open(directory, O_RDONLY | O_DIRECTORY);
+    const std::string comm = directory + "/comm"s;
+    const std::string cmdline = directory + "/cmdline"s;
+    for (const auto& row : rows) {
+        std::ofstream(comm, std::ios::binary) << row.comm;
+        std::ofstream(cmdline, std::ios::binary) << row.cmdline;
+        char name[256] = "unknown";
+        EXPECT_EQ(visibleImageBaseNameAt(directoryFd, "", name, sizeof name), row.name != nullptr);
+        EXPECT_STREQ(name, row.name != nullptr ? row.name : "unknown") << row.comm;
+    }
+    close(directoryFd);
+    std::filesystem::remove_all(directory);
 }

@@ -78,6 +78,18 @@ int runWatchdog(int argc, char* argv[]) {
             "root\n",
             where.c_str(), why.c_str(), settings.scriptPath.c_str());
     }
+    // Not root, under a /proc that shows only our own processes: a worker that another user
+    // started cannot be seen, and the script would start a second one.
+    std::string hidepid;
+    std::string group;
+    if (findHiddenProcesses(hidepid, group)) {
+        std::printf(
+            "Warning: /proc is mounted with hidepid=%s, so this watchdog cannot see other users' "
+            "processes: a worker started by another user is not found and is started a second "
+            "time; run the watchdog as the worker's user%s%s\n",
+            hidepid.c_str(), group.empty() ? "" : ", or add the watchdog's user to group ",
+            group.c_str());
+    }
     std::fflush(stdout);
     if (waitForStopRequest(startUpPauseMilliseconds)) {
         return exitStopped;

@@ -16,8 +16,10 @@ using ProcessId = std::uint32_t;
 bool listProcessIds(std::vector<ProcessId>& ids);
 
 // Writes the base name of the process's executable image ("Quorvank-LT.exe") into name, a
-// buffer of size bytes, zero-terminated. False, with name untouched, when the process cannot be
-// opened or its image cannot be read (another user's process, a kernel thread, a zombie).
+// buffer of size bytes, zero-terminated. A process whose image we may not read (another user's)
+// is named from what the system shows every user: on Linux its kernel name and first argument,
+// on Windows the process snapshot. False, with name untouched, when the process cannot be named
+// (a kernel thread, a zombie, one that has ended).
 bool readImageBaseName(ProcessId processId, char* name, std::size_t size);
 
 // A process the watchdog keeps open so that it can ask the process itself, not the process
@@ -28,7 +30,7 @@ constexpr HeldProcess noHeldProcess = -1;
 
 // Opens the process with this identifier and writes its image base name, read through the
 // opened process, into name (as readImageBaseName does). noHeldProcess, with name untouched,
-// when it cannot be opened, has ended or its image cannot be read.
+// when it cannot be opened (on Windows, one that refuses us), has ended or cannot be named.
 HeldProcess holdProcess(ProcessId processId, char* name, std::size_t size);
 
 // False once the held process has ended (a zombie has ended). Otherwise true, and name holds
@@ -48,6 +50,13 @@ bool fileExists(const std::string& path);
 // links followed, every directory up to the root). If so, true, with the first such path in
 // where and the reason in why ("is writable by every user"). False otherwise, and on Windows.
 bool findChangeableByOthers(const std::string& path, std::string& where, std::string& why);
+
+// Whether /proc hides other users' processes from us: it is mounted with a hidepid other than 0
+// ("off"), we are not root, and we are not in the group it exempts (gid=; root's when none is
+// given). If so, true, with the hidepid value as mounted ("2", "invisible") in hidepid and the
+// group named by gid= in group (empty when none was given, or when it exempts no one, as under
+// "ptraceable"). False otherwise, and on Windows.
+bool findHiddenProcesses(std::string& hidepid, std::string& group);
 
 // Starts the script detached: returns at once without waiting for it. The script gets no
 // descriptor or handle of ours and is not stopped by a Ctrl+C aimed at the watchdog's console.

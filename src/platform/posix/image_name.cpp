@@ -68,23 +68,30 @@ bool isWineLoader(Text name) {
     return false;
 }
 
-// The first argument of the command line: for a program under Wine, the Windows program as it
-// was started ("Z:\srv\Quorvank-LT.exe", "./Quorvank-LT.exe").
-bool readFirstArgument(int directoryFd, const char* prefix, char (&buffer)[PATH_MAX],
-                       Text& argument) {
+// Reads up to size bytes of "<prefix><entry>": the count read, or -1.
+ssize_t readEntry(int directoryFd, const char* prefix, const char* entry, char* buffer,
+                  std::size_t size) {
     char path[48];
-    if (!entryPath(prefix, "cmdline", path)) {
-        return false;
+    if (!entryPath(prefix, entry, path)) {
+        return -1;
     }
-    const int cmdline = openat(directoryFd, path, O_RDONLY | O_CLOEXEC);
-    if (cmdline < 0) {
-        return false;
+    const int file = openat(directoryFd, path, O_RDONLY | O_CLOEXEC);
+    if (file < 0) {
+        return -1;
     }
     ssize_t count = 0;
     do {
-        count = read(cmdline, buffer, sizeof buffer);
+        count = read(file, buffer, size);
     } while (count < 0 && errno == EINTR);
-    close(cmdline);
+    close(file);
+    return count;
+}
+
+// The first argument of the command line: for a program under Wine, the Windows program as it
+// was started ("Z:\srv\Quorvank-LT.exe", "./Quorvank-LT.exe"). None for a zombie.
+bool readFirstArgument(int directoryFd, const char* prefix, char (&buffer)[PATH_MAX],
+                       Text& argument) {
+    const ssize_t count = readEntry(directoryFd, prefix, "cmdline", buffer, sizeof buffer);
     if (count <= 0) {
         return false;
     }
@@ -97,13 +104,29 @@ bool readFirstArgument(int directoryFd, const char* prefix, char (&buffer)[PATH_
     return true;
 }
 
+// Copies text into name (size bytes, at least 1), cut to fit and zero-terminated.
+void copyName(Text text, char* name, std::size_t size) {
+    std::size_t length = static_cast<std::size_t>(text.end - text.begin);
+    if (length >= size) {
+        length = size - 1;
+    }
+    std::memcpy(name, text.begin, length);
+    name[length] = '\0';
+}
+
+// The longest name the kernel keeps for a process ("comm").
+constexpr std::size_t kernelNameLength = 15;
+
 }  // namespace
 
 bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size) {
     char buffer[PATH_MAX];
     Text image;
+    errno = 0;
     if (size == 0 || !readExeLink(directoryFd, prefix, buffer, image)) {
-        return false;
+        // Another user's process: its image may not be read, but its names may.
+        return (errno == EACCES || errno == EPERM) &&
+               visibleImageBaseNameAt(directoryFd, prefix, name, size);
     }
     Text base = {fileNamePart(image, false), image.end};
     if (isWineLoader(base)) {
@@ -115,11 +138,36 @@ bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_
             return false;
         }
     }
-    std::size_t length = static_cast<std::size_t>(base.end - base.begin);
-    if (length >= size) {
-        length = size - 1;
+    copyName(base, name, size);
+    return true;
+}
+
+bool visibleImageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size) {
+    // The kernel's name is the first 15 bytes of the file name the process executed (under
+    // Wine, of the Windows program), followed by a line feed.
+    char kernelName[kernelNameLength + 1];
+    const ssize_t count = readEntry(directoryFd, prefix, "comm", kernelName, sizeof kernelName);
+    if (size == 0 || count <= 1 || kernelName[count - 1] != '\n') {
+        return false;
     }
-    std::memcpy(name, base.begin, length);
-    name[length] = '\0';
+    const std::size_t length = static_cast<std::size_t>(count) - 1;
+    if (length < kernelNameLength) {
+        // Shorter than any worker's name: the whole name, and no argument needs to be read.
+        copyName({kernelName, kernelName + length}, name, size);
+        return true;
+    }
+    // Cut short: the full name is the first argument's file name, when that agrees with it.
+    // A program that only calls itself so in its arguments has its own file's name here.
+    char buffer[PATH_MAX];
+    Text argument;
+    if (!readFirstArgument(directoryFd, prefix, buffer, argument)) {
+        return false;
+    }
+    const Text base = {fileNamePart(argument, true), argument.end};
+    if (static_cast<std::size_t>(base.end - base.begin) < kernelNameLength ||
+        std::memcmp(base.begin, kernelName, kernelNameLength) != 0) {
+        return false;
+    }
+    copyName(base, name, size);
     return true;
 }

@@ -12,10 +12,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -219,6 +222,76 @@ bool findChangeableByOthers(const std::string& path, std::string& where, std::st
         pushComponents(std::string(target, static_cast<std::size_t>(length)), pending);
     }
     return false;
+}
+
+namespace {
+
+// Whether the effective group or one of the supplementary groups is group.
+bool isInGroup(gid_t group) {
+    if (getegid() == group) {
+        return true;
+    }
+    const int count = getgroups(0, nullptr);
+    std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
+    if (count <= 0 || getgroups(count, groups.data()) != count) {
+        return false;
+    }
+    return std::find(groups.begin(), groups.end(), group) != groups.end();
+}
+
+}  // namespace
+
+bool findHiddenProcesses(std::string& hidepid, std::string& group) {
+    if (geteuid() == 0) {
+        return false;
+    }
+    // "<id> <parent> <device> <root> <mount point> <options> [optional fields] - <type>
+    // <source> <super options>"; of several proc mounts on /proc the last one is on top.
+    std::ifstream mounts("/proc/self/mountinfo");
+    std::string superOptions;
+    for (std::string line; std::getline(mounts, line);) {
+        std::istringstream fields(line);
+        std::string field;
+        std::string mountPoint;
+        for (int i = 0; i < 5 && fields >> field; ++i) {
+            mountPoint = field;
+        }
+        while (fields >> field && field != "-") {
+        }
+        std::string type;
+        std::string source;
+        std::string options;
+        if (mountPoint == "/proc" && fields >> type >> source >> options && type == "proc") {
+            superOptions = options;
+        }
+    }
+    std::string value;
+    std::string gid;
+    std::istringstream list(superOptions);
+    for (std::string option; std::getline(list, option, ',');) {
+        if (option.rfind("hidepid=", 0) == 0) {
+            value = option.substr(std::strlen("hidepid="));
+        } else if (option.rfind("gid=", 0) == 0) {
+            gid = option.substr(std::strlen("gid="));
+        }
+    }
+    if (value.empty() || value == "0" || value == "off") {
+        return false;
+    }
+    // Under "ptraceable" only the processes we may trace are shown, whatever our groups. The
+    // kernel shows no gid= for root's group, which then is the one exempted.
+    const bool groupExempts = value != "4" && value != "ptraceable";
+    const auto exempted = static_cast<gid_t>(std::strtoul(gid.c_str(), nullptr, 10));
+    if (groupExempts && isInGroup(exempted)) {
+        return false;
+    }
+    hidepid = value;
+    group.clear();
+    if (groupExempts && !gid.empty()) {
+        const struct group* entry = getgrgid(exempted);
+        group = entry != nullptr ? std::string(entry->gr_name) : "gid " + gid;
+    }
+    return true;
 }
 
 namespace {

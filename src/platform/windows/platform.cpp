@@ -2,8 +2,9 @@
 #include "platform/platform.h"
 
 #include "platform/windows/win32.h"
-// psapi.h needs the types that windows.h declares.
+// psapi.h and tlhelp32.h need the types that windows.h declares.
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -12,6 +13,7 @@
 #include <time.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #if defined(__MINGW32__)
 // MinGW's runtime expands wildcard patterns in the arguments only when asked to (with MSVC the
@@ -27,6 +29,12 @@ namespace {
 // nothing once the buffer has grown to the size of the process table. It starts small, so the
 // growth is taken on the first scan of any real process table (and in the tests).
 std::vector<DWORD> processBuffer(4);
+
+// The system's process snapshot, which names every process without opening it: taken for a
+// process that refuses to be opened, at most once per listing. Kept from scan to scan, like the
+// identifiers, so that it allocates nothing once it has grown.
+std::vector<PROCESSENTRY32> snapshot;
+bool snapshotTaken = false;
 
 bool isSeparator(char c) {
     return c == '\\' || c == '/';
@@ -64,6 +72,7 @@ bool isDriveRoot(const std::string& path) {
 
 bool listProcessIds(std::vector<ProcessId>& ids) {
     ids.clear();
+    snapshotTaken = false;
     for (;;) {
         const DWORD capacity = static_cast<DWORD>(processBuffer.size() * sizeof(DWORD));
         DWORD written = 0;
@@ -97,12 +106,46 @@ HANDLE handleOf(HeldProcess process) {
     return reinterpret_cast<HANDLE>(process);
 }
 
+// The image file name that the process snapshot gives for the process, taken now unless this
+// listing has taken it already.
+bool readSnapshotName(ProcessId processId, char* name, std::size_t size) {
+    if (!snapshotTaken) {
+        snapshotTaken = true;
+        snapshot.clear();
+        HANDLE handle = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (handle == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        PROCESSENTRY32 entry;
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32First(handle, &entry); more;
+             more = Process32Next(handle, &entry)) {
+            snapshot.push_back(entry);
+        }
+        CloseHandle(handle);
+    }
+    for (const PROCESSENTRY32& entry : snapshot) {
+        if (entry.th32ProcessID == processId && size > 0) {
+            std::size_t length = std::strlen(entry.szExeFile);
+            if (length >= size) {
+                length = size - 1;
+            }
+            std::memcpy(name, entry.szExeFile, length);
+            name[length] = '\0';
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
     if (process == nullptr) {
-        return false;
+        // Another user's process, or an elevated one beside a watchdog that is not: named by the
+        // snapshot. Such a worker cannot be held either, so every scan looks for it again.
+        return GetLastError() == ERROR_ACCESS_DENIED && readSnapshotName(processId, name, size);
     }
     const bool named = readModuleBaseName(process, name, size);
     CloseHandle(process);
@@ -151,6 +194,11 @@ bool findChangeableByOthers(const std::string&, std::string&, std::string&) {
     // Who may change a file on Windows is decided by its access control list, not by an owner
     // and mode bits, and an elevated watchdog is not the only one at risk; a partial check
     // would promise more than it can tell, so none is made here.
+    return false;
+}
+
+bool findHiddenProcesses(std::string&, std::string&) {
+    // Every user sees the whole process list; what Windows refuses is opening a process.
     return false;
 }
 
