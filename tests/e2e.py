@@ -180,10 +180,12 @@ def kill_workers(t):
         os.kill(pid, signal.SIGKILL)
 
 
-# A usage error ends the watchdog before its log file is made; a missing script after it. A
-# folder passes for a script, with its slash.
+# -h and a usage error end the watchdog before its log file is made; a missing script after it.
+# A folder passes for a script, with its slash.
 @scenario("linux", "windows")
 def start_up_ends_on_a_usage_error_or_a_missing_script(t):
+    t.start_watchdog(["--instance", "4", "-h", "--run"])
+    assert t.watchdog.wait(DEADLINE) == 0 and t.read().startswith("Usage: zel-restarter ")
     t.start_watchdog(["--instance", "4", "--run"])
     assert t.watchdog.wait(DEADLINE) == 2
     assert t.read() == "No value set for 'script' parameter", t.read()
