@@ -45,9 +45,13 @@ TEST(CommandLine, ValuesTakenIgnoredOrSaturated) {
     }
 }
 
-// A missing value stops the run with the option's message; --run's is covered end to end.
-TEST(CommandLine, MissingValueStopsTheRun) {
+// Help, or a missing value, stops the run whatever follows; --run's message is covered end to
+// end.
+TEST(CommandLine, HelpOrMissingValueStopsTheRun) {
     WatchSettings settings;
+    EXPECT_EQ(parse({"--run", "x", "-h", "--version"}, settings).action,
+              CommandLineAction::ShowHelp);
+    EXPECT_EQ(parse({"--help", "--instance"}, settings).action, CommandLineAction::ShowHelp);
     CommandLineResult result = parse({"--instance"}, settings);
     EXPECT_EQ(result.action, CommandLineAction::MissingValue);
     EXPECT_STREQ(result.message, "No value set for 'instance' parameter");

@@ -110,14 +110,15 @@ class Run:
     def write_recording_script(self, more=""):
         return self.write(self.script, more + "echo launch >> workers.pid\n")
 
-    # prefix: a command that runs the watchdog in its place, such as setpriv.
-    def start_watchdog(self, arguments=None, interval=INTERVAL, stdout=None, prefix=(), **options):
+    # Started through launcher, a command that runs its arguments, when one is given.
+    def start_watchdog(self, arguments=None, interval=INTERVAL, stdout=None, launcher=(),
+                       **options):
         if arguments is None:
             arguments = ["--instance", str(self.instance), "--interval", str(interval),
                          "--run", self.script]
         wine = [WINE] if self.windows else []
         stdout = stdout or open(self.path("out.txt"), "wb")
-        command = [*prefix, *wine, BINARY, *arguments]
+        command = [*launcher, *wine, BINARY, *arguments]
         self.watchdog = self.start_process(command, stdout=stdout, **options)
 
     def wait_for_lines(self, text, count=1, name="out.txt"):
@@ -179,10 +180,12 @@ def kill_workers(t):
         os.kill(pid, signal.SIGKILL)
 
 
-# A usage error ends the watchdog before its log file is made; a missing script after it. A
-# folder passes for a script, with its slash.
+# -h and a usage error end the watchdog before its log file is made; a missing script after it.
+# A folder passes for a script, with its slash.
 @scenario("linux", "windows")
 def start_up_ends_on_a_usage_error_or_a_missing_script(t):
+    t.start_watchdog(["--instance", "4", "-h", "--run"])
+    assert t.watchdog.wait(DEADLINE) == 0 and t.read().startswith("Usage: zel-restarter ")
     t.start_watchdog(["--instance", "4", "--run"])
     assert t.watchdog.wait(DEADLINE) == 2
     assert t.read() == "No value set for 'script' parameter", t.read()
@@ -357,17 +360,26 @@ def log_file_on_full_disk_takes_whole_lines_once_there_is_room(t):
     assert t.read("disk/log") == earlier + "".join(t.stamped()), t.read("disk/log")
 
 
+# /proc cannot be opened (four descriptors at most: 0, 1, 2 and the log file), or reading it fails
+# after a first part came (a preloaded library fails every second read): the watchdog ends, and
+# never starts the script.
 @scenario("linux")
 def process_list_unavailable_ends_the_watchdog(t):
-    def four_descriptors_at_most():  # 0, 1, 2 and the log file: /proc cannot be opened
+    def four_descriptors_at_most():
         resource.setrlimit(resource.RLIMIT_NOFILE, (4, 4))
-    # Under AddressSanitizer, its leak check at exit needs descriptors of its own.
-    sanitizer = os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
+    # Under AddressSanitizer, its leak check at exit needs descriptors of its own, and its
+    # library must come first unless told that a preloaded one may come before it.
+    sanitizer = os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0:verify_asan_link_order=0"
+    environment = {**os.environ, "ASAN_OPTIONS": sanitizer}
+    preloaded = {**environment, "LD_PRELOAD": os.environ["ZEL_FAIL_GETDENTS"]}
     t.write_recording_script()
-    t.start_watchdog(preexec_fn=four_descriptors_at_most,
-                     env={**os.environ, "ASAN_OPTIONS": sanitizer})
-    assert t.watchdog.wait(DEADLINE) == 1
-    assert t.events() == t.events(t.log) == ["Starting timer", "Could not get process list"]
+    expected = ["Starting timer", "Could not get process list"]
+    for options in [dict(env=environment, preexec_fn=four_descriptors_at_most),
+                    dict(env=preloaded)]:
+        t.start_watchdog(**options)
+        assert t.watchdog.wait(DEADLINE) == 1
+        assert t.events() == expected, t.read()
+    assert t.events(t.log) == 2 * expected and not os.path.exists(t.path("workers.pid"))
 
 
 # The watchdog runs on, and these events follow "Starting timer" on the console or in the log
@@ -411,14 +423,16 @@ def output_without_reader_or_closed_log_goes_on(t):
     expect_events(t, [t.running], t.log)
 
 
-# Started with a pipe as standard input and another one inherited, the script gets neither (3
-# is what ls lists its own folder with), nor the watchdog's session, and is no child of it.
+# Started with a pipe as standard input and another one inherited as 3 and 4 (as a shell's "3>&"
+# and socket activation pass it) and at its own number, the script gets none of them (3 is what
+# ls lists its own folder with), nor the watchdog's session, and is no child of it.
 @scenario("linux")
 def script_started_detached(t):
     t.write_recording_script("ls /proc/self/fd > fds.txt\nreadlink /proc/$$/fd/0 > stdin.txt\n"
                              "cut -d' ' -f6 /proc/$$/stat > session.txt\n")
     read_end, write_end = os.pipe()
-    t.start_watchdog(stdin=read_end, pass_fds=[write_end])
+    shell = ["sh", "-c", f'exec "$@" 3>&{write_end} 4>&{write_end}', "sh"]
+    t.start_watchdog(stdin=read_end, pass_fds=[write_end], launcher=shell)
     expect_events(t, [t.restart])
     assert t.read("fds.txt") == "0\n1\n2\n3\n" and t.read("stdin.txt") == "/dev/null\n"
     assert int(t.read("session.txt")) != os.getsid(0), "the script is in our session"
@@ -438,7 +452,7 @@ def worker_of_another_user_found_and_hidden_processes_warned(t):
     t.write_start_script()
     t.start_process([t.worker, "600"], executable=WORKER)  # the decoy
     worker = t.start_worker()
-    t.start_watchdog(prefix=as_nobody)
+    t.start_watchdog(launcher=as_nobody)
     expect_events(t, [t.running])
     time.sleep(3 * INTERVAL + NOTICE_ALLOWANCE)  # three scans: a missed worker is started
     assert t.events() == ["Starting timer", t.running], t.read()
@@ -448,7 +462,7 @@ def worker_of_another_user_found_and_hidden_processes_warned(t):
     t.watchdog.kill()
     hidden = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
               'mount -t proc -o hidepid=2 proc /proc && exec "$@"', "sh"]
-    t.start_watchdog(prefix=hidden + as_nobody)
+    t.start_watchdog(launcher=hidden + as_nobody)
     t.wait_for_lines("Starting timer")
     warning = "Warning: /proc is mounted with hidepid=[a-z0-9]+, so this watchdog cannot see"
     assert re.search(f"\n\n\n{warning} .*\n{STAMP}Starting timer", t.read()), t.read()

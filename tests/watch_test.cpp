@@ -1,4 +1,5 @@
-// The name rule and the walk of the process list, against a fake process table.
+// The name rule, the walk of the process list and the held worker, against a fake process table,
+// and the naming of a process whose image may not be read.
 #include "platform/posix/image_name.h"
 #include "watch/ops.h"
 #include "watch/probe.h"
@@ -16,6 +17,14 @@ namespace {
 const char worker[] = "Quorvank-LT-7.exe";
 std::vector<ProcessId> fakeIds;
 std::map<ProcessId, std::string> fakeImages;  // processes without an entry cannot be opened
+// When set, the image of the process that holds an identifier by the time it is opened.
+std::string takenBy;
+int heldCount = 0;
+
+bool nameOf(ProcessId id, char* name, std::size_t size) {
+    const auto image = fakeImages.find(id);
+    return image != fakeImages.end() && std::snprintf(name, size, "%s", image->second.c_str()) > 0;
+}
 
 class Probe : public ::testing::Test {
 protected:
@@ -23,17 +32,31 @@ protected:
         saved = watchOps;
         watchOps.listProcessIds = [](std::vector<ProcessId>& ids) {
             ids = fakeIds;
-            return true;
+            return !fakeIds.empty();
         };
-        watchOps.readImageBaseName = [](ProcessId id, char* name, std::size_t size) {
-            const auto image = fakeImages.find(id);
-            return image != fakeImages.end() &&
-                   std::snprintf(name, size, "%s", image->second.c_str()) > 0;
+        watchOps.readImageBaseName = nameOf;
+        // A held process's handle is its identifier; its image is read again at every scan.
+        watchOps.holdProcess = [](ProcessId id, char* name, std::size_t size) {
+            if (!takenBy.empty()) {
+                std::snprintf(name, size, "%s", takenBy.c_str());
+            } else if (!nameOf(id, name, size)) {
+                return noHeldProcess;
+            }
+            ++heldCount;
+            return static_cast<HeldProcess>(id);
         };
-        // Nothing is held, so that every scan walks the list.
-        watchOps.holdProcess = [](ProcessId, char*, std::size_t) { return noHeldProcess; };
+        watchOps.readHeldImageBaseName = [](HeldProcess process, char* name, std::size_t size) {
+            return nameOf(static_cast<ProcessId>(process), name, size);
+        };
+        watchOps.releaseProcess = [](HeldProcess) { --heldCount; };
     }
     void TearDown() override {
+        // A scan of an empty table lets go of a worker the probe still holds.
+        fakeIds = {0};
+        fakeImages.clear();
+        bool found = false;
+        scanForWorker(worker, found);
+        EXPECT_EQ(heldCount, 0);
         watchOps = saved;
     }
     WatchOps saved;
@@ -93,4 +116,35 @@ TEST(VisibleImageName, TheKernelNameAndTheFirstArgumentMustAgree) {
     }
     close(directoryFd);
     std::filesystem::remove_all(directory);
+}
+
+// The worker found is held and asked alone while it runs. Ended, or running another program
+// (exec), it is let go and the list walked in the same scan. A process that took the worker's
+// identifier between the walk and the opening is never held.
+TEST_F(Probe, HeldWorkerLetGoOnceEndedOrExecedAndAnImposterNeverHeld) {
+    bool found = false;
+    fakeIds = {4, 9};
+    fakeImages = {{4, "init"}, {9, worker}};
+    takenBy = "sh";
+    EXPECT_TRUE(scanForWorker(worker, found) && found);  // what the walk saw counts this scan
+    EXPECT_EQ(heldCount, 0);
+    takenBy.clear();
+    EXPECT_TRUE(scanForWorker(worker, found) && found);
+    EXPECT_EQ(heldCount, 1);
+    fakeIds.clear();  // no list could be taken: the held worker alone answers
+    EXPECT_TRUE(scanForWorker(worker, found) && found);
+
+    fakeIds = {4};
+    fakeImages.erase(9);  // ended
+    EXPECT_TRUE(scanForWorker(worker, found));
+    EXPECT_FALSE(found);
+    EXPECT_EQ(heldCount, 0);
+
+    fakeIds = {4, 9};
+    fakeImages[9] = worker;
+    EXPECT_TRUE(scanForWorker(worker, found) && found);
+    fakeImages[9] = "sh";  // the worker replaced itself with another program
+    EXPECT_TRUE(scanForWorker(worker, found));
+    EXPECT_FALSE(found);
+    EXPECT_EQ(heldCount, 0);
 }
