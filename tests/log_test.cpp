@@ -1,26 +1,7 @@
-// The log line at any length, the backlog of lines a full log file did not take (against a log
-// file in memory), and the real undo of a short write.
+// A timestamped line is written whole, whatever the length of its message.
 #include "log/log.h"
 
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-
-namespace {
-
-std::string fileContent;
-bool fileFull = false;
-
-std::int64_t appendUnlessFull(AppendFile&, const char* data, std::size_t size) {
-    if (fileFull) {
-        return -1;
-    }
-    fileContent.append(data, size);
-    return static_cast<std::int64_t>(size);
-}
-
-}  // namespace
 
 TEST(Log, LineWholeWhateverItsLength) {
     for (std::size_t length : {999u, 1000u, 1001u, 1002u, 100000u}) {
@@ -31,47 +12,35 @@ TEST(Log, LineWholeWhateverItsLength) {
     }
 }
 
-// More than the bound is logged while the file is full: the oldest lines are dropped and counted,
-// the count is written once before the kept lines, and every line after them is written too.
-TEST(Log, BacklogKeptWithinItsBoundTheDroppedLinesCountedOnce) {
+// Lines the file does not take are kept up to 1 MiB: past it the oldest are dropped, and counted
+// once in a line written before the kept ones once the file takes lines again; every later line
+// is written as it comes.
+TEST(Log, BacklogBoundedAndTheDroppedLinesCountedOnce) {
+    static std::string file;
+    static bool full = true;
     const LogFileOps saved = logFileOps;
-    logFileOps.appendToFile = appendUnlessFull;
-    logFileOps.isFileAtName = [](const AppendFile&, const char*) { return true; };
-    logFile.handle = 3;  // never used: the file is in memory
-    logFileOpen = true;
-    fileFull = true;
-    std::string kept;
-    const std::size_t lineCount = logBacklogLimit / 1024 + 2;  // two lines more than it keeps
-    for (std::size_t n = 0; n < lineCount; ++n) {
-        const std::string line = std::to_string(n % 10) + std::string(1022, 'x') + "\n";
-        writeLogFile(line.c_str());
-        if (n >= 2) {
-            kept += line;
+    logFileOps.appendToFile = [](AppendFile&, const char* data, std::size_t size) {
+        if (full) {
+            return std::int64_t{-1};
         }
+        file.append(data, size);
+        return static_cast<std::int64_t>(size);
+    };
+    logFileOps.isFileAtName = [](const AppendFile&, const char*) { return true; };
+    logFile.handle = 3;  // taken for open: the fakes stand in for the file
+    logFileOpen = true;
+    std::string kept = "2 lines lost here: the log file could not be written\n";
+    for (char c = 'a'; c <= 'l'; ++c) {  // 12 lines of 100,001 bytes: 10 fit in 1 MiB
+        const std::string line = std::string(100000, c) + "\n";
+        writeLogFile(line.c_str());
+        kept += c >= 'c' ? line : "";
     }
-    fileFull = false;
-    retryLogFile();
+    full = false;
+    const std::string later = std::string(100000, 'm') + "\n";
+    writeLogFile(later.c_str());
     writeLogFile("last\n");
-    writeLogFile("later\n");
-    EXPECT_EQ(fileContent.substr(22),
-              "2 lines lost here: the log file could not be written\n" + kept + "last\nlater\n");
+    EXPECT_EQ(file.substr(22), kept + later + "last\n");
     logFileOpen = false;
     logFile.handle = -1;
     logFileOps = saved;
-}
-
-// After another writer truncated the file (a rotation by copy and truncation), a short write is
-// no longer cut back: cutting would fill the file up with zero bytes. Cutting back is shown end
-// to end on a full disk.
-TEST(Log, ShortWriteNotUndoneOnceTheFileWasTruncated) {
-    const std::string path = ::testing::TempDir() + "undo-test.log";
-    AppendFile file;
-    ASSERT_TRUE(openAppendFile(path.c_str(), file));
-    EXPECT_EQ(appendToFile(file, "earlier\n", 8), 8);
-    EXPECT_EQ(appendToFile(file, "short", 5), 5);
-    std::ofstream(path, std::ios::trunc).close();
-    undoAppend(file, 5);
-    closeAppendFile(file);
-    EXPECT_EQ(std::filesystem::file_size(path), 0u);
-    std::filesystem::remove(path);
 }
