@@ -86,6 +86,7 @@ namespace {
 bool readModuleBaseName(HANDLE process, char* name, std::size_t size) {
     HMODULE image = nullptr;
     DWORD needed = 0;
+    // NOLINTNEXTLINE(bugprone-sizeof-expression): the size of the one HMODULE asked for
     if (!EnumProcessModules(process, &image, sizeof image, &needed)) {
         return false;
     }
@@ -94,6 +95,7 @@ bool readModuleBaseName(HANDLE process, char* name, std::size_t size) {
 }
 
 HANDLE handleOf(HeldProcess process) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the shared types hold a handle as an integer
     return reinterpret_cast<HANDLE>(process);
 }
 
@@ -183,6 +185,7 @@ bool toLocalTime(std::int64_t time, std::tm& local) {
 namespace {
 
 HANDLE handleOf(const AppendFile& file) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the shared types hold a handle as an integer
     return reinterpret_cast<HANDLE>(file.handle);
 }
 
