@@ -119,6 +119,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/contrib/debian/postinst
       ${PROJECT_SOURCE_DIR}/contrib/debian/prerm ${PROJECT_SOURCE_DIR}/contrib/debian/postrm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb-member-modes.cmake)
   # The summary above becomes the first line; this is the long description under it.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "zel-restarter runs beside one Quorvank-LT worker (Quorvank-LT.exe or a numbered
