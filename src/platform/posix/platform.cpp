@@ -164,6 +164,7 @@ void pushComponents(const std::string& path, std::vector<std::string>& pending) 
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): two named results, each documented
 bool findChangeableByOthers(const std::string& path, std::string& where, std::string& why) {
     if (geteuid() != 0 || path.empty()) {
         return false;
