@@ -12,6 +12,16 @@ else()
   execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
                   OUTPUT_VARIABLE zel_source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE
                   ERROR_QUIET)
+  # A new commit configures again, so that the packages take its time.
+  execute_process(COMMAND git rev-parse --path-format=absolute --git-path HEAD
+                  --git-path logs/HEAD WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                  OUTPUT_VARIABLE zel_git_files OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  string(REPLACE "\n" ";" zel_git_files "${zel_git_files}")
+  foreach(zel_git_file IN LISTS zel_git_files)
+    if(EXISTS "${zel_git_file}")
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${zel_git_file}")
+    endif()
+  endforeach()
   if(NOT zel_source_date_epoch MATCHES "^[0-9]+$")
     file(STRINGS doc/changelog.in zel_changelog_date REGEX "^ -- " LIMIT_COUNT 1)
     string(REGEX REPLACE "^ -- .*>  " "" zel_changelog_date "${zel_changelog_date}")
