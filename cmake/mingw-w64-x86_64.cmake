@@ -14,4 +14,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Hardening and reproducibility: the stack protector (its runtime linked statically with the
+# rest), the source folder mapped to "." in file names the compiler records, and a fixed PE time
+# stamp instead of the link time. ld keeps its defaults for ASLR, high-entropy addresses and DEP
+# (--dynamicbase, --high-entropy-va, --nxcompat).
+get_filename_component(zel_source_dir "${CMAKE_CURRENT_LIST_DIR}" DIRECTORY)
+set(CMAKE_CXX_FLAGS_INIT "-fstack-protector-strong -ffile-prefix-map=${zel_source_dir}=.")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -fstack-protector-strong -Wl,--no-insert-timestamp")

@@ -2,6 +2,46 @@
 # ZEL_VERSION), the man page and the package names.
 include(GNUInstallDirs)
 
+# Reproducible packages: every time in them is SOURCE_DATE_EPOCH, the time of the last commit
+# (or, outside a git checkout, of the changelog's first entry) unless the builder sets it.
+# cpack reads it from its environment, so the CPack configuration sets it there, along with
+# TZ=UTC for the zip format's local-time stamps.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(zel_source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")
+else()
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                  OUTPUT_VARIABLE zel_source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE
+                  ERROR_QUIET)
+  # A new commit configures again, so that the packages take its time.
+  execute_process(COMMAND git rev-parse --path-format=absolute --git-path HEAD
+                  --git-path logs/HEAD WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                  OUTPUT_VARIABLE zel_git_files OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  string(REPLACE "\n" ";" zel_git_files "${zel_git_files}")
+  foreach(zel_git_file IN LISTS zel_git_files)
+    if(EXISTS "${zel_git_file}")
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${zel_git_file}")
+    endif()
+  endforeach()
+  if(NOT zel_source_date_epoch MATCHES "^[0-9]+$")
+    file(STRINGS doc/changelog.in zel_changelog_date REGEX "^ -- " LIMIT_COUNT 1)
+    string(REGEX REPLACE "^ -- .*>  " "" zel_changelog_date "${zel_changelog_date}")
+    execute_process(COMMAND date -d "${zel_changelog_date}" +%s
+                    OUTPUT_VARIABLE zel_source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
+endif()
+if(NOT zel_source_date_epoch MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "no time for SOURCE_DATE_EPOCH from git or doc/changelog.in")
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake
+     "if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})\n"
+     "  set(ENV{SOURCE_DATE_EPOCH} ${zel_source_date_epoch})\n"
+     "endif()\n"
+     "set(ENV{TZ} UTC)\n")
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackProjectConfig.cmake)
+# Folders in the packages get the same modes whatever the builder's umask.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+    GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
 # The project has no mail address of its own; example.org is reserved for examples and reaches
 # nobody. Whoever builds packages for others sets their own with -DZEL_PACKAGE_MAINTAINER=.
 set(ZEL_PACKAGE_MAINTAINER "zel-restarter authors <zel-restarter@example.org>"
@@ -82,6 +122,14 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION admin)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The watchdog can watch a Windows worker under Wine.
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, wine64")
+  # Maintainer scripts: systemd reloads on installation, running watchdogs restart after an
+  # upgrade, and all of them stop before removal (workers keep running).
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/contrib/debian/postinst
+      ${PROJECT_SOURCE_DIR}/contrib/debian/prerm ${PROJECT_SOURCE_DIR}/contrib/debian/postrm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb-member-modes.cmake)
   # The summary above becomes the first line; this is the long description under it.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "zel-restarter runs beside one Quorvank-LT worker (Quorvank-LT.exe or a numbered

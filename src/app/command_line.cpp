@@ -6,8 +6,8 @@
 #include <cstring>
 
 std::int32_t parseNumber(const char* text) {
-    // long is 32 bits on Windows and 64 on Linux: clamp so both saturate alike.
-    const long value = std::strtol(text, nullptr, 10);
+    // Read as 64 bits on every system, then clamp, so that out-of-range values saturate alike.
+    const long long value = std::strtoll(text, nullptr, 10);
     if (value > INT32_MAX) {
         return INT32_MAX;
     }

@@ -130,13 +130,16 @@ const char* stampLine(char (&buffer)[logLineBufferSize], std::string& longLine, 
         std::strftime(buffer, sizeof buffer, "[%Y-%m-%d %H:%M:%S] ", &when);
     std::va_list retry;
     va_copy(retry, arguments);
-    const int messageLength =
-        std::vsnprintf(buffer + prefixLength, sizeof buffer - prefixLength, format, arguments);
+    char* const message = buffer + prefixLength;
+    const std::size_t room = sizeof buffer - prefixLength;
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): it takes va_copy's source for unset
+    const int messageLength = std::vsnprintf(message, room, format, arguments);
     if (messageLength < 0) {
         // An encoding error in the message: keep the prefix so the event still shows.
-        buffer[prefixLength] = '\0';
         va_end(retry);
-        return std::strcat(buffer, "\n");
+        buffer[prefixLength] = '\n';
+        buffer[prefixLength + 1] = '\0';
+        return buffer;
     }
     const std::size_t lineLength = prefixLength + static_cast<std::size_t>(messageLength);
     if (lineLength + 2 <= sizeof buffer) {
@@ -174,6 +177,7 @@ void printPlain(const char* format, ...) {
     va_start(arguments, format);
     std::va_list again;
     va_copy(again, arguments);
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): it takes va_copy's source for unset
     const int length = std::vsnprintf(nullptr, 0, format, arguments);
     va_end(arguments);
     std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');

@@ -38,7 +38,7 @@ constexpr std::size_t logLineBufferSize = 1024;
 
 // Lines the log file did not take are kept, in order, up to this many bytes (about 13,000 lines
 // of the usual length); past it the oldest are dropped and counted.
-constexpr std::size_t logBacklogLimit = 1024 * 1024;
+constexpr std::size_t logBacklogLimit = std::size_t{1024} * 1024;
 
 // "Zel-Restarter.log", or "Zel-Restarter-<n>.log" for an instance above 0.
 std::string logFileName(std::int32_t instance);

@@ -23,7 +23,7 @@ bool entryPath(const char* prefix, const char* entry, char (&path)[48]) {
         return false;
     }
     std::memcpy(path, prefix, prefixLength);
-    std::strcpy(path + prefixLength, entry);
+    std::memcpy(path + prefixLength, entry, std::strlen(entry) + 1);
     return true;
 }
 

@@ -131,6 +131,7 @@ bool isChangeableByOthers(const std::string& path, std::string& why) {
         return false;
     }
     if (status.st_uid != 0) {
+        // cppcheck-suppress getpwuidCalled ; one thread only on Linux, so no reentrant form needed
         const struct passwd* user = getpwuid(status.st_uid);
         why = "is owned by " +
               (user ? std::string(user->pw_name) : "uid " + std::to_string(status.st_uid));
@@ -144,6 +145,7 @@ bool isChangeableByOthers(const std::string& path, std::string& why) {
         return true;
     }
     if (status.st_mode & S_IWGRP) {
+        // cppcheck-suppress getgrgidCalled ; one thread only on Linux, so no reentrant form needed
         const struct group* group = getgrgid(status.st_gid);
         why = "is writable by group " +
               (group ? std::string(group->gr_name) : "gid " + std::to_string(status.st_gid));
@@ -165,6 +167,7 @@ void pushComponents(const std::string& path, std::vector<std::string>& pending) 
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): two named results, each documented
 bool findChangeableByOthers(const std::string& path, std::string& where, std::string& why) {
     if (geteuid() != 0 || path.empty()) {
         return false;
@@ -198,7 +201,9 @@ bool findChangeableByOthers(const std::string& path, std::string& where, std::st
             reached.erase(reached.empty() ? 0 : reached.rfind('/'));
             continue;
         }
-        const std::string next = reached + "/" + name;
+        std::string next = reached;
+        next += '/';
+        next += name;
         if (isChangeableByOthers(next, why)) {
             where = next;
             return true;

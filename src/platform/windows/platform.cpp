@@ -95,6 +95,7 @@ namespace {
 bool readModuleBaseName(HANDLE process, char* name, std::size_t size) {
     HMODULE image = nullptr;
     DWORD needed = 0;
+    // NOLINTNEXTLINE(bugprone-sizeof-expression): the size of the one HMODULE asked for
     if (!EnumProcessModules(process, &image, sizeof image, &needed)) {
         return false;
     }
@@ -103,6 +104,7 @@ bool readModuleBaseName(HANDLE process, char* name, std::size_t size) {
 }
 
 HANDLE handleOf(HeldProcess process) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the shared types hold a handle as an integer
     return reinterpret_cast<HANDLE>(process);
 }
 
@@ -231,6 +233,7 @@ bool toLocalTime(std::int64_t time, std::tm& local) {
 namespace {
 
 HANDLE handleOf(const AppendFile& file) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the shared types hold a handle as an integer
     return reinterpret_cast<HANDLE>(file.handle);
 }
 

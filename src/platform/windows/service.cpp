@@ -31,6 +31,7 @@ HANDLE stopEvent = nullptr;
 SERVICE_STATUS serviceStatus{};
 std::mutex statusLock;
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the types SERVICE_STATUS gives them
 void reportState(DWORD state, DWORD waitHint) {
     std::lock_guard<std::mutex> hold(statusLock);
     // A stop request that crosses the body's own end must not undo the final report.
