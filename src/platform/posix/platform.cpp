@@ -246,6 +246,7 @@ bool isInGroup(gid_t group) {
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): two named results, each documented
 bool findHiddenProcesses(std::string& hidepid, std::string& group) {
     if (geteuid() == 0) {
         return false;
@@ -293,6 +294,7 @@ bool findHiddenProcesses(std::string& hidepid, std::string& group) {
     hidepid = value;
     group.clear();
     if (groupExempts && !gid.empty()) {
+        // cppcheck-suppress getgrgidCalled ; one thread only on Linux, so no reentrant form needed
         const struct group* entry = getgrgid(exempted);
         group = entry != nullptr ? std::string(entry->gr_name) : "gid " + gid;
     }

@@ -12,6 +12,7 @@
 #include <sys/types.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -126,18 +127,19 @@ bool readSnapshotName(ProcessId processId, char* name, std::size_t size) {
         }
         CloseHandle(handle);
     }
-    for (const PROCESSENTRY32& entry : snapshot) {
-        if (entry.th32ProcessID == processId && size > 0) {
-            std::size_t length = std::strlen(entry.szExeFile);
-            if (length >= size) {
-                length = size - 1;
-            }
-            std::memcpy(name, entry.szExeFile, length);
-            name[length] = '\0';
-            return true;
-        }
+    const auto entry = std::find_if(
+        snapshot.begin(), snapshot.end(),
+        [processId](const PROCESSENTRY32& listed) { return listed.th32ProcessID == processId; });
+    if (entry == snapshot.end() || size == 0) {
+        return false;
     }
-    return false;
+    std::size_t length = std::strlen(entry->szExeFile);
+    if (length >= size) {
+        length = size - 1;
+    }
+    std::memcpy(name, entry->szExeFile, length);
+    name[length] = '\0';
+    return true;
 }
 
 }  // namespace
