@@ -25,8 +25,8 @@ set_tests_properties(wine-build wine-prefix PROPERTIES FIXTURES_SETUP wine LABEL
 set_tests_properties(wine-prefix-kill PROPERTIES FIXTURES_CLEANUP wine LABELS wine)
 set_tests_properties(wine-prefix wine-prefix-kill PROPERTIES ENVIRONMENT "${wineEnvironment}"
   ENVIRONMENT_MODIFICATION "DISPLAY=unset:")
-add_e2e_tests(windows wine ${wineEnvironment} "ZEL_BINARY=${windowsBuild}/zel-restarter.exe")
-add_e2e_tests(wineworker wine ${wineEnvironment} "ZEL_BINARY=$<TARGET_FILE:zel-restarter>")
+add_e2e_tests(e2e.py windows wine ${wineEnvironment} "ZEL_BINARY=${windowsBuild}/zel-restarter.exe")
+add_e2e_tests(e2e.py wineworker wine ${wineEnvironment} "ZEL_BINARY=$<TARGET_FILE:zel-restarter>")
 
 # The Windows build as a service of Wine's own service manager, in a prefix of its own whose
 # persistent Wine server is ended after the scenario, also when it fails.
