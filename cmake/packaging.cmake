@@ -1,33 +1,21 @@
-# Installation and packages. The version comes from project() alone: it feeds --version (through
-# ZEL_VERSION), the man page and the package names.
+# Installation and packages. The version, ZEL_VERSION (cmake/version.cmake), feeds --version, the
+# man page, the changelog and the packages' names and control data.
 include(GNUInstallDirs)
 
-# Reproducible packages: every time in them is SOURCE_DATE_EPOCH, the time of the last commit
+# Reproducible packages: every time in them is SOURCE_DATE_EPOCH, the time of the commit built
 # (or, outside a git checkout, of the changelog's first entry) unless the builder sets it.
 # cpack reads it from its environment, so the CPack configuration sets it there, along with
 # TZ=UTC for the zip format's local-time stamps.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(zel_source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")
+elseif(ZEL_COMMIT_EPOCH)
+  set(zel_source_date_epoch "${ZEL_COMMIT_EPOCH}")
 else()
-  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-                  OUTPUT_VARIABLE zel_source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE
-                  ERROR_QUIET)
-  # A new commit configures again, so that the packages take its time.
-  execute_process(COMMAND git rev-parse --path-format=absolute --git-path HEAD
-                  --git-path logs/HEAD WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-                  OUTPUT_VARIABLE zel_git_files OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  string(REPLACE "\n" ";" zel_git_files "${zel_git_files}")
-  foreach(zel_git_file IN LISTS zel_git_files)
-    if(EXISTS "${zel_git_file}")
-      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${zel_git_file}")
-    endif()
-  endforeach()
-  if(NOT zel_source_date_epoch MATCHES "^[0-9]+$")
-    file(STRINGS doc/changelog.in zel_changelog_date REGEX "^ -- " LIMIT_COUNT 1)
-    string(REGEX REPLACE "^ -- .*>  " "" zel_changelog_date "${zel_changelog_date}")
-    execute_process(COMMAND date -d "${zel_changelog_date}" +%s
-                    OUTPUT_VARIABLE zel_source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE)
-  endif()
+  file(STRINGS doc/changelog.in zel_changelog_date REGEX "^ -- " LIMIT_COUNT 1)
+  # The date follows the maintainer (still @ZEL_PACKAGE_MAINTAINER@ here) and two blanks.
+  string(REGEX REPLACE "^ -- .*  " "" zel_changelog_date "${zel_changelog_date}")
+  execute_process(COMMAND date -d "${zel_changelog_date}" +%s
+                  OUTPUT_VARIABLE zel_source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE)
 endif()
 if(NOT zel_source_date_epoch MATCHES "^[0-9]+$")
   message(FATAL_ERROR "no time for SOURCE_DATE_EPOCH from git or doc/changelog.in")
@@ -56,11 +44,18 @@ else()
   # Debian's machine-readable format and the changelog, compressed (gzip -9n: no name or time in
   # the header, so the same sources give the same bytes).
   configure_file(doc/zel-restarter.1.in zel-restarter.1 @ONLY)
-  configure_file(doc/changelog.in changelog @ONLY)
-  file(STRINGS doc/changelog.in zel_changelog_top LIMIT_COUNT 1)
-  if(NOT zel_changelog_top MATCHES "^zel-restarter \\(${PROJECT_VERSION}\\) ")
-    message(FATAL_ERROR "doc/changelog.in does not begin with version ${PROJECT_VERSION}")
+  # A build between releases gets a changelog entry of its own on top, so that the changelog
+  # begins with the package's version, dated with the commit's time.
+  file(READ doc/changelog.in zel_changelog)
+  if(NOT ZEL_VERSION STREQUAL PROJECT_VERSION)
+    string(PREPEND zel_changelog
+           "zel-restarter (${ZEL_VERSION}) unstable; urgency=medium\n\n"
+           "  * Built from git commit ${ZEL_COMMIT_HASH},\n"
+           "    which follows release ${PROJECT_VERSION}.\n\n"
+           " -- @ZEL_PACKAGE_MAINTAINER@  ${ZEL_COMMIT_DATE}\n\n")
   endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS doc/changelog.in)
+  file(CONFIGURE OUTPUT changelog CONTENT "${zel_changelog}" @ONLY)
   foreach(zel_file zel-restarter.1 changelog)
     execute_process(COMMAND gzip -9n -c ${zel_file} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
                     OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/${zel_file}.gz
@@ -105,7 +100,7 @@ else()
 endif()
 
 set(CPACK_PACKAGE_NAME zel-restarter)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${ZEL_VERSION})
 set(CPACK_PACKAGE_VENDOR "zel-restarter")
 set(CPACK_PACKAGE_CONTACT ${ZEL_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "watchdog that restarts the Quorvank-LT worker")
@@ -113,7 +108,7 @@ set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME zel-restarter-${PROJECT_VERSION}-windows)
+  set(CPACK_PACKAGE_FILE_NAME zel-restarter-${ZEL_VERSION}-windows)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   set(CPACK_GENERATOR DEB)
