@@ -59,7 +59,7 @@ def make_tree(t):
     if os.path.isdir(TREE) and read_text(TREE + ".packages") == TREE_PACKAGES:
         return
     shutil.rmtree(TREE, ignore_errors=True)
-    excluded = [f"--dpkgopt=path-exclude=/usr/share/{folder}/*" for folder in ["doc", "locale"]]
+    excluded = [f"--dpkgopt=path-exclude=/usr/share/{name}/*" for name in ["doc", "man", "locale"]]
     run("mmdebstrap", "--quiet", "--variant=minbase", f"--include={TREE_PACKAGES}", *excluded,
         "bookworm", TREE + ".new")
     os.rename(TREE + ".new", TREE)
@@ -82,7 +82,8 @@ def build_packages(t):
     os.environ.update(GIT_COMMITTER_DATE=later, GIT_AUTHOR_DATE=later)
     run("git", "-C", clone, "-c", "user.name=test", "-c", "user.email=test@example.org",
         "commit", "--quiet", "-am", "The unit's description changed")
-    run("cmake", "--preset", "default", "-S", clone, "-DZEL_BUILD_TESTS=OFF", "-DZEL_BUILD_BENCH=OFF")
+    run("cmake", "--preset", "default", "-S", clone, "-DZEL_BUILD_TESTS=OFF",
+        "-DZEL_BUILD_BENCH=OFF")
     run("cmake", "--build", clone + "/build", "-j2")
     run("cpack", "--config", clone + "/build/CPackConfig.cmake", "-B", clone + "/out")
     for name, folder in [("current", PACKAGES + "/current"), ("next", clone + "/out")]:
@@ -144,8 +145,10 @@ def set_up_instance(box, i, arguments, settings=""):
     folder = f"/srv/quorvank/{i}"
     box.sh("id quorvank >/dev/null 2>&1 || adduser --quiet --system --group --home /srv/quorvank"
            f" quorvank; install -d -o quorvank -g quorvank {folder}; cp /bin/sleep"
-           f" {folder}/Quorvank-LT-{i}.exe; mkdir -p /etc/systemd/system/zel-restarter@{i}.service.d")
-    script = f'#!/bin/sh\necho launch >> workers.pid\nenv > environment\nexec ./Quorvank-LT-{i}.exe infinity\n'
+           f" {folder}/Quorvank-LT-{i}.exe")
+    box.sh(f"mkdir -p /etc/systemd/system/zel-restarter@{i}.service.d")
+    script = (f"#!/bin/sh\necho launch >> workers.pid\nenv > environment\n"
+              f"exec ./Quorvank-LT-{i}.exe infinity\n")
     write_text(box.root + folder + "/start.sh", script, 0o755)
     write_drop_in(box, i, arguments, settings)
     return box.root + folder
@@ -163,10 +166,12 @@ def write_drop_in(box, i, arguments, settings=""):
 @scenario("container")
 def package_installed_upgraded_and_purged_without_systemd(t):
     require_tools()
-    commands = ["test ! -d /run/systemd/system", "dpkg -i /mnt/current.deb", "dpkg -i /mnt/next.deb",
-                "dpkg -P zel-restarter", "! dpkg -s zel-restarter >/dev/null 2>&1"]
+    commands = ["test ! -d /run/systemd/system", "dpkg -i /mnt/current.deb",
+                "dpkg -i /mnt/next.deb", "dpkg -P zel-restarter",
+                "! dpkg -s zel-restarter >/dev/null 2>&1"]
     output = run(*nspawn(), "sh", "-c", " && ".join(commands))
-    assert not any(word in output.lower() for word in ["error", "warn", "systemctl"]), output
+    complaints = ["error", "warn", "fail", "can't", "systemd"]
+    assert not any(word in output.lower() for word in complaints), output
 
 
 # Instance t.instance under systemd: installing starts and enables nothing; the unit starts the
