@@ -77,8 +77,8 @@ TEST_F(Probe, HeldWorkerLetGoOnceEndedOrExecedAndAReusedIdentifierNotHeld) {
     };
     watchOps.releaseProcess = [](HeldProcess) { --heldCount; };
     bool found = false;
-    fakeIds = {4, 9};
-    fakeImages = {{4, "init"}, {9, worker}};
+    fakeIds = {9};
+    fakeImages = {{9, worker}};
     reusedBy = "sh";  // identifier 9 is sh's by the time it is held
     EXPECT_TRUE(scanForWorker(worker, found) && found);  // as the walk saw it
     EXPECT_EQ(heldCount, 0);
