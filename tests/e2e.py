@@ -496,26 +496,33 @@ def sc(*arguments):
                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
 
 
-def service_state(t):  # "STOPPED 0" and the like: the state and the service's exit code
-    text = sc("query", t.service)
-    found = re.search(r"STATE\s+:\s+\d+\s+(\w+).*SERVICE_EXIT_CODE\s+:\s+(\d+)", text, re.S)
-    return f"{found.group(1)} {found.group(2)}" if found else text
+# "STOPPED 1066 1" and the like: the state, the Windows exit code (1066: the service's own error)
+# and the service's own exit code.
+def service_state(service):
+    text = sc("query", service)
+    found = re.search(r"STATE\s+:\s+\d+\s+(\w+).*WIN32_EXIT_CODE\s+:\s+(\d+).*"
+                      r"SERVICE_EXIT_CODE\s+:\s+(\d+)", text, re.S)
+    return " ".join(found.groups()) if found else text
 
 
 # The Windows build as a service of Wine's own service manager, run from the test's folder (its
 # log and script are found there) and deleted again at the end, also on failure. A stop comes
-# within 2 s, whatever the interval, and leaves the worker running.
+# within 2 s, whatever the interval, and leaves the worker running. A failure (the script gone)
+# and a usage error (--run without its value) end it each with its own exit code.
 @scenario("service")
 def service_stops_within_two_seconds_and_leaves_the_worker_running(t):
     stop_bound = 2
     t.service = f"zel-test-{t.instance}"
+    usage_error = f"zel-test-{t.instance}-usage"
     program = windows_path(shutil.copy(BINARY, t.dir))
     sc("create", t.service, "binpath=", f"{program} --service --instance {t.instance} --interval 600")
+    sc("create", usage_error, "binpath=", f"{program} --service --instance {t.instance} --run")
 
-    def remove_service():
-        sc("stop", t.service)
-        sc("delete", t.service)
-    t.cleanups.append(remove_service)
+    def remove_services():
+        for service in [t.service, usage_error]:
+            sc("stop", service)
+            sc("delete", service)
+    t.cleanups.append(remove_services)
     t.write_start_script()
     t.start_worker()
     sc("start", t.service)
@@ -523,10 +530,16 @@ def service_stops_within_two_seconds_and_leaves_the_worker_running(t):
     log_before_stop = t.read(t.log)
     requested = time.monotonic()
     sc("stop", t.service)
-    wait_until(lambda: service_state(t).startswith("STOPPED"), "STOPPED")
+    wait_until(lambda: service_state(t.service).startswith("STOPPED"), "STOPPED")
     assert time.monotonic() - requested <= stop_bound + WINE_ALLOWANCE
-    assert service_state(t) == "STOPPED 0" and t.read(t.log) == log_before_stop
+    assert service_state(t.service) == "STOPPED 0 0" and t.read(t.log) == log_before_stop
     assert len(workers_named(t.worker)) == 1, "the worker ended with the service"
+
+    os.remove(t.path(t.script))
+    for service, exit_code in [(t.service, 1), (usage_error, 2)]:
+        sc("start", service)
+        wait_until(lambda: service_state(service).startswith("STOPPED"), f"{service} to stop")
+        assert service_state(service) == f"STOPPED 1066 {exit_code}", service_state(service)
 
 
 def main():

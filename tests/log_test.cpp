@@ -1,7 +1,11 @@
-// A timestamped line is written whole, whatever the length of its message.
+// The log line at any length, the backlog of lines the log file does not take, and the undo of a
+// short write.
 #include "log/log.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 
 TEST(Log, LineWholeWhateverItsLength) {
     for (std::size_t length : {999u, 1000u, 1001u, 1002u, 100000u}) {
@@ -43,4 +47,18 @@ TEST(Log, BacklogBoundedAndTheDroppedLinesCountedOnce) {
     logFileOpen = false;
     logFile.handle = -1;
     logFileOps = saved;
+}
+
+// Another writer truncated the file after our short write and wrote to it (a rotation by copy and
+// truncation): cutting our bytes back now would cut its line, or fill the file with zero bytes.
+TEST(Log, ShortWriteNotUndoneOnceTheFileWasTruncated) {
+    const std::string path = ::testing::TempDir() + "undo-test.log";
+    AppendFile file;
+    ASSERT_TRUE(openAppendFile(path.c_str(), file));
+    EXPECT_EQ(appendToFile(file, "short", 5), 5);
+    std::ofstream(path, std::ios::trunc) << "a new line\n";
+    undoAppend(file, 5);
+    closeAppendFile(file);
+    EXPECT_EQ(std::filesystem::file_size(path), 11u);
+    std::filesystem::remove(path);
 }

@@ -11,6 +11,8 @@ namespace {
 const char worker[] = "Quorvank-LT-7.exe";
 std::vector<ProcessId> fakeIds;
 std::map<ProcessId, std::string> fakeImages;  // processes without an entry cannot be opened
+int heldCount = 0;                            // processes held and not yet let go
+const char* reusedBy = nullptr;  // when set, the image of whoever took an identifier to be held
 
 class Probe : public ::testing::Test {
 protected:
@@ -58,4 +60,34 @@ TEST_F(Probe, MatchesTheWholeNameAndTheWalkCarriesOverAndStopsAtTheFirst) {
     fakeIds = {0, 6, 1, 2};  // the walk stops at the match: 2 does not undo it
     found = false;
     EXPECT_TRUE(scanForWorker(worker, found) && found);
+}
+
+// The worker found is held and asked alone at the next scan. Ended or running another program, it
+// is let go and the list walked in that scan. A process that took the worker's identifier between
+// the walk and the hold is not held.
+TEST_F(Probe, HeldWorkerLetGoOnceEndedOrExecedAndAReusedIdentifierNotHeld) {
+    watchOps.holdProcess = [](ProcessId id, char* name, std::size_t size) {
+        ++heldCount;
+        std::snprintf(name, size, "%s", reusedBy ? reusedBy : fakeImages[id].c_str());
+        return static_cast<HeldProcess>(id);
+    };
+    // A held process's handle is its identifier.
+    watchOps.readHeldImageBaseName = [](HeldProcess process, char* name, std::size_t size) {
+        return watchOps.readImageBaseName(static_cast<ProcessId>(process), name, size);
+    };
+    watchOps.releaseProcess = [](HeldProcess) { --heldCount; };
+    bool found = false;
+    fakeIds = {9};
+    fakeImages = {{9, worker}};
+    reusedBy = "sh";  // identifier 9 is sh's by the time it is held
+    EXPECT_TRUE(scanForWorker(worker, found) && found);  // as the walk saw it
+    EXPECT_EQ(heldCount, 0);
+    reusedBy = nullptr;
+    EXPECT_TRUE(scanForWorker(worker, found) && found);  // held from now on
+    fakeImages.erase(9);                                 // the worker ended
+    EXPECT_TRUE(scanForWorker(worker, found) && !found);
+    fakeImages[9] = worker;
+    EXPECT_TRUE(scanForWorker(worker, found) && found);
+    fakeImages[9] = "sh";  // the worker runs another program
+    EXPECT_TRUE(scanForWorker(worker, found) && !found);
 }
