@@ -491,9 +491,34 @@ def batch_file_started_through_wine(t):
     expect_events(t, [t.restart, t.running])
 
 
+# No program the watchdog starts holds its log file. The command interpreter is here a copy of
+# the worker (Wine takes COMSPEC from the registry, the user's value first), which stays and
+# keeps the watchdog waiting for it: once the watchdog is ended, the log file is deleted, as it
+# would not be while a handle inherited by that program kept it open (the system deletes a file
+# when its last handle closes).
+@scenario("windows")
+def log_file_not_held_by_the_programs_started(t):
+    t.write_recording_script()
+    interpreter = windows_path(shutil.copy(WORKER, t.path(t.worker)))
+    setting = ["HKCU\\Environment", "/v", "ComSpec", "/f"]
+    wine("reg", "add", *setting, "/d", interpreter)
+    t.cleanups.append(lambda: wine("reg", "delete", *setting))
+    t.start_watchdog()
+    wait_until(lambda: workers_named(t.worker), "the interpreter in the worker's place to run")
+    wine("reg", "delete", *setting)
+    t.watchdog.kill()
+    t.watchdog.wait()
+    wine("cmd", "/c", "del", windows_path(t.path(t.log)))
+    wait_until(lambda: not os.path.exists(t.path(t.log)), "the log file to be deleted")
+
+
+def wine(*arguments):
+    return subprocess.run([WINE, *arguments], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, text=True).stdout
+
+
 def sc(*arguments):
-    return subprocess.run([WINE, "sc", *arguments], stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+    return wine("sc", *arguments)
 
 
 # "STOPPED 1066 1" and the like: the state, the Windows exit code (1066: the service's own error)
