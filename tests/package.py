@@ -157,7 +157,7 @@ def set_up_instance(box, i, arguments, settings=""):
 def write_drop_in(box, i, arguments, settings=""):
     command = f"/usr/bin/zel-restarter --instance {i} {arguments}"
     write_text(f"{box.root}/etc/systemd/system/zel-restarter@{i}.service.d/test.conf",
-                   f"[Service]\nExecStart=\nExecStart={command}\n{settings}")
+               f"[Service]\nExecStart=\nExecStart={command}\n{settings}")
     box.sh("systemctl daemon-reload")
 
 
@@ -196,7 +196,6 @@ def unit_under_systemd(t):
     [worker] = workers_named(t.worker)
     quorvank = int(box.sh("id -u quorvank"))
     assert os.stat(f"/proc/{worker}").st_uid == quorvank
-    assert box.sh(f"stat -c %U /proc/{box.show(unit, 'MainPID')}") == "quorvank\n"
     assert "NOTIFY_SOCKET" not in t.read("environment") and "WATCHDOG_" not in t.read("environment")
     assert box.show(unit, "StatusText").startswith(f"{t.running}; started 1 time, last 20")
 

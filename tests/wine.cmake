@@ -27,23 +27,5 @@ set_tests_properties(wine-prefix wine-prefix-kill PROPERTIES ENVIRONMENT "${wine
   ENVIRONMENT_MODIFICATION "DISPLAY=unset:")
 add_e2e_tests(e2e.py windows wine ${wineEnvironment} "ZEL_BINARY=${windowsBuild}/zel-restarter.exe")
 add_e2e_tests(e2e.py wineworker wine ${wineEnvironment} "ZEL_BINARY=$<TARGET_FILE:zel-restarter>")
-
-# The Windows build as a service of Wine's own service manager, in a prefix of its own whose
-# persistent Wine server is ended after the scenario, also when it fails.
-set(serviceEnvironment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-service-prefix" "WINEDEBUG=-all"
-  "WINEDLLOVERRIDES=mscoree,mshtml=\\;winemenubuilder.exe=d"
-  "ZEL_WINE=${ZEL_WINE}" "ZEL_WINESERVER=${ZEL_WINESERVER}"
-  "ZEL_WORKER=${windowsBuild}/demo/Quorvank-LT.exe" "ZEL_BINARY=${windowsBuild}/zel-restarter.exe")
-set(serviceScenario service_stops_within_two_seconds_and_leaves_the_worker_running)
-add_test(NAME service-prefix COMMAND bash ${makePrefix})
-add_test(NAME service-prefix-kill COMMAND sh -c "'${ZEL_WINESERVER}' -k || true")
-add_test(NAME service.${serviceScenario}
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e.py service ${serviceScenario})
-set_tests_properties(service-prefix PROPERTIES FIXTURES_SETUP wine-service)
-set_tests_properties(service-prefix-kill PROPERTIES FIXTURES_CLEANUP wine-service)
-set_property(TEST wine-build APPEND PROPERTY FIXTURES_SETUP windows-build)
-set_tests_properties(service.${serviceScenario} PROPERTIES
-  FIXTURES_REQUIRED "windows-build;wine-service")
-set_tests_properties(service-prefix service-prefix-kill service.${serviceScenario} PROPERTIES
-  LABELS wine RESOURCE_LOCK wine TIMEOUT 400
-  ENVIRONMENT "${serviceEnvironment}" ENVIRONMENT_MODIFICATION "DISPLAY=unset:")
+# The Windows build as a service of Wine's own service manager.
+add_e2e_tests(e2e.py service wine ${wineEnvironment} "ZEL_BINARY=${windowsBuild}/zel-restarter.exe")
