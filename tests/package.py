@@ -234,8 +234,9 @@ def unit_under_systemd(t):
 
 
 # Two instances running, one started and one enabled: an upgrade to the next commit's package,
-# made as an operator makes it with apt, restarts both watchdogs onto the new program while the
-# workers run on and no script runs; removal stops every watchdog and leaves the workers.
+# whose version sorts higher and is the one its program and its changelog give, made as an
+# operator makes it with apt, restarts both watchdogs onto the new program while the workers run
+# on and no script runs; removal stops every watchdog and leaves the workers.
 @scenario("container")
 def two_instances_across_an_upgrade_and_a_removal(t):
     box = Container(t)
@@ -260,6 +261,9 @@ def two_instances_across_an_upgrade_and_a_removal(t):
     before, running = watchdogs(), workers()
     box.sh("apt-get install -y /mnt/next.deb")
     assert box.sh("zel-restarter --version") == f"zel-restarter {version('next')}\n"
+    changelog = run("sh", "-c", f"dpkg-deb --fsys-tarfile {PACKAGES}/next.deb | tar -xO"
+                    " ./usr/share/doc/zel-restarter/changelog.gz | gzip -d")
+    assert changelog.startswith(f"zel-restarter ({version('next')}) "), changelog
     for i, watchdog in zip(instances, watchdogs()):
         description = box.show(f"zel-restarter@{i}", "Description")
         assert description.endswith("(next commit)") and watchdog not in before + ["0"], watchdog
