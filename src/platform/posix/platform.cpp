@@ -23,7 +23,7 @@
 namespace {
 
 // /proc, opened by the first listing and kept open; image names are read relative to it, so a
-// walk costs one rewind of /proc and one readlinkat per process examined.
+// walk costs a look at /proc/self, one rewind of /proc and one readlinkat per process examined.
 int procFd = -1;
 
 bool openProcDirectory() {
@@ -52,7 +52,12 @@ char* appendDecimal(char* out, ProcessId id) {
 
 bool listProcessIds(std::vector<ProcessId>& ids) {
     ids.clear();
-    if (!openProcDirectory() || lseek(procFd, 0, SEEK_SET) < 0) {
+    // Only a /proc that shows the watchdog itself shows every process it could start: an empty
+    // folder, a file system laid over /proc or the /proc of a PID namespace we are not in lists
+    // too little, and an empty list is no proof that the worker is absent. /proc/self resolves
+    // exactly when we are shown, also from a child PID namespace, where our number differs.
+    if (!openProcDirectory() || faccessat(procFd, "self", F_OK, 0) != 0 ||
+        lseek(procFd, 0, SEEK_SET) < 0) {
         return false;
     }
     alignas(8) char entries[32768];
