@@ -353,6 +353,22 @@ def process_list_unavailable_ends_the_watchdog(t):
     assert t.watchdog.wait(DEADLINE) == 1
     assert t.events() == t.events(t.log) == ["Starting timer", "Could not get process list"]
 
+    # A /proc that does not show the watchdog fails too, though our worker runs; one of the
+    # parent's PID namespace does not, where the watchdog has a number that /proc does not list.
+    if os.geteuid() != 0:
+        raise Skipped("mounting over /proc needs root")
+    t.start_worker()
+    over_proc = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                 'mount -t tmpfs tmpfs /proc && exec "$@"', "sh"]
+    t.start_watchdog(prefix=over_proc)
+    assert t.watchdog.wait(DEADLINE) == 1
+    assert t.events() == ["Starting timer", "Could not get process list"], t.read()
+    unused = next(n for n in range(2, 32768) if not os.path.exists(f"/proc/{n}"))
+    in_child_namespace = ["unshare", "--pid", "--fork", "--kill-child", "sh", "-c",
+                          f'echo {unused - 1} > /proc/sys/kernel/ns_last_pid; "$@" & wait', "sh"]
+    t.start_watchdog(prefix=in_child_namespace)
+    expect_events(t, [t.running])
+
 
 # The watchdog runs on, and these events follow "Starting timer" on the console or in the log
 # file; the script has recorded a launch for each restart line.

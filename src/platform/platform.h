@@ -12,7 +12,8 @@
 using ProcessId = std::uint32_t;
 
 // Replaces ids with the identifiers of all running processes, in the order the system lists
-// them. Never truncated. False when no process list can be taken.
+// them. Never truncated. False when no process list can be taken, on Linux also when /proc does
+// not show the watchdog itself (then it does not show every process either).
 bool listProcessIds(std::vector<ProcessId>& ids);
 
 // Writes the base name of the process's executable image ("Quorvank-LT.exe") into name, a

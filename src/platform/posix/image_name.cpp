@@ -119,14 +119,20 @@ constexpr std::size_t kernelNameLength = 15;
 
 }  // namespace
 
-bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size) {
+bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size,
+                     bool* refused) {
     char buffer[PATH_MAX];
     Text image;
     errno = 0;
     if (size == 0 || !readExeLink(directoryFd, prefix, buffer, image)) {
         // Another user's process: its image may not be read, but its names may.
-        return (errno == EACCES || errno == EPERM) &&
-               visibleImageBaseNameAt(directoryFd, prefix, name, size);
+        if (errno != EACCES && errno != EPERM) {
+            return false;
+        }
+        if (refused != nullptr) {
+            *refused = true;
+        }
+        return visibleImageBaseNameAt(directoryFd, prefix, name, size);
     }
     Text base = {fileNamePart(image, false), image.end};
     if (isWineLoader(base)) {

@@ -8,8 +8,9 @@
 // The image base name from "<prefix>exe" and "<prefix>cmdline" relative to the open directory
 // directoryFd, into name (size bytes, zero-terminated). False, name untouched, when unreadable.
 // A process whose exe link may not be read (another user's) is named as visibleImageBaseNameAt
-// names it.
-bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size);
+// names it; refused, when given, is then set to true.
+bool imageBaseNameAt(int directoryFd, const char* prefix, char* name, std::size_t size,
+                     bool* refused = nullptr);
 
 // The image base name from what every user may read of a process: "<prefix>comm", the kernel's
 // name for it (the first 15 bytes of the file name it executed), when that is shorter than 15

@@ -23,12 +23,32 @@
 namespace {
 
 // /proc, opened by the first listing and kept open; image names are read relative to it, so a
-// walk costs one rewind of /proc and one readlinkat per process examined.
+// walk costs a look at /proc/self, one rewind of /proc and one readlinkat per process examined.
 int procFd = -1;
+
+// A process is known by its number and the inode number of its /proc entry, which a later
+// process given the same number does not share.
+struct ListedProcess {
+    ProcessId id;
+    std::uint64_t inode;
+    bool operator<(const ListedProcess& other) const {
+        return id < other.id || (id == other.id && inode < other.inode);
+    }
+};
+
+// Unless we are root: the processes of this listing, and those whose exe link we were refused
+// in this walk and in the one before, all in /proc's order (ascending). Asking for a link that
+// will be refused costs about as much as reading the kernel name, and a process stays another
+// user's: one refused before is named from what every user may read without asking again.
+bool tracksRefusals = false;
+std::vector<ListedProcess> listed;
+std::vector<ListedProcess> refused;
+std::vector<ListedProcess> refusedBefore;
 
 bool openProcDirectory() {
     if (procFd < 0) {
         procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        tracksRefusals = geteuid() != 0;
     }
     return procFd >= 0;
 }
@@ -52,9 +72,17 @@ char* appendDecimal(char* out, ProcessId id) {
 
 bool listProcessIds(std::vector<ProcessId>& ids) {
     ids.clear();
-    if (!openProcDirectory() || lseek(procFd, 0, SEEK_SET) < 0) {
+    // Only a /proc that shows the watchdog itself shows every process it could start: an empty
+    // folder, a file system laid over /proc or the /proc of a PID namespace we are not in lists
+    // too little, and an empty list is no proof that the worker is absent. /proc/self resolves
+    // exactly when we are shown, also from a child PID namespace, where our number differs.
+    if (!openProcDirectory() || faccessat(procFd, "self", F_OK, 0) != 0 ||
+        lseek(procFd, 0, SEEK_SET) < 0) {
         return false;
     }
+    listed.clear();
+    refusedBefore.swap(refused);
+    refused.clear();
     alignas(8) char entries[32768];
     for (;;) {
         const ssize_t count = getdents64(procFd, entries, sizeof entries);
@@ -75,6 +103,9 @@ bool listProcessIds(std::vector<ProcessId>& ids) {
             }
             if (*c == '\0' && c != entry->d_name && id <= UINT32_MAX) {
                 ids.push_back(static_cast<ProcessId>(id));
+                if (tracksRefusals) {
+                    listed.push_back({static_cast<ProcessId>(id), entry->d_ino});
+                }
             }
         }
     }
@@ -86,7 +117,19 @@ bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
     char* end = appendDecimal(relative ? prefix : prefix + sizeof "/proc/" - 1, processId);
     *end++ = '/';
     *end = '\0';
-    return imageBaseNameAt(relative ? procFd : AT_FDCWD, prefix, name, size);
+    const int directory = relative ? procFd : AT_FDCWD;
+    const auto process =
+        std::lower_bound(listed.begin(), listed.end(), ListedProcess{processId, 0});
+    if (process == listed.end() || process->id != processId) {
+        return imageBaseNameAt(directory, prefix, name, size);
+    }
+    bool refusedNow = std::binary_search(refusedBefore.begin(), refusedBefore.end(), *process);
+    const bool named = refusedNow ? visibleImageBaseNameAt(directory, prefix, name, size)
+                                  : imageBaseNameAt(directory, prefix, name, size, &refusedNow);
+    if (refusedNow) {
+        refused.push_back(*process);
+    }
+    return named;
 }
 
 HeldProcess holdProcess(ProcessId processId, char* name, std::size_t size) {

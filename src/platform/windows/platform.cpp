@@ -92,16 +92,34 @@ bool listProcessIds(std::vector<ProcessId>& ids) {
 
 namespace {
 
-// The base name of the process's first module, its executable image.
-bool readModuleBaseName(HANDLE process, char* name, std::size_t size) {
-    HMODULE image = nullptr;
-    DWORD needed = 0;
-    // NOLINTNEXTLINE(bugprone-sizeof-expression): the size of the one HMODULE asked for
-    if (!EnumProcessModules(process, &image, sizeof image, &needed)) {
+// What a process is opened with: enough to name it and to wait for its end. Windows grants this
+// to the process's own user even when the process is elevated and we are not, where it refuses
+// reading the process's memory and modules.
+constexpr DWORD processAccess = PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE;
+
+// Copies length bytes of text into name (size bytes, at least 1), cut to fit, zero-terminated.
+void copyName(const char* text, std::size_t length, char* name, std::size_t size) {
+    if (length >= size) {
+        length = size - 1;
+    }
+    std::memcpy(name, text, length);
+    name[length] = '\0';
+}
+
+// The file-name part of the process's image path; a 32-bit process is named as any other.
+bool readImageFileName(HANDLE process, char* name, std::size_t size) {
+    // Room for the longest path, 32767 characters, at two bytes each in a multibyte code page.
+    char path[65536];
+    DWORD length = sizeof path;
+    if (size == 0 || !QueryFullProcessImageNameA(process, 0, path, &length)) {
         return false;
     }
-    const DWORD room = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
-    return GetModuleBaseNameA(process, image, name, room) != 0;
+    const char* base = path + length;
+    while (base > path && !isSeparator(base[-1])) {
+        --base;
+    }
+    copyName(base, static_cast<std::size_t>(path + length - base), name, size);
+    return true;
 }
 
 HANDLE handleOf(HeldProcess process) {
@@ -133,38 +151,32 @@ bool readSnapshotName(ProcessId processId, char* name, std::size_t size) {
     if (entry == snapshot.end() || size == 0) {
         return false;
     }
-    std::size_t length = std::strlen(entry->szExeFile);
-    if (length >= size) {
-        length = size - 1;
-    }
-    std::memcpy(name, entry->szExeFile, length);
-    name[length] = '\0';
+    copyName(entry->szExeFile, std::strlen(entry->szExeFile), name, size);
     return true;
 }
 
 }  // namespace
 
 bool readImageBaseName(ProcessId processId, char* name, std::size_t size) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    HANDLE process = OpenProcess(processAccess, FALSE, processId);
     if (process == nullptr) {
-        // Another user's process, or an elevated one beside a watchdog that is not: named by the
-        // snapshot. Such a worker cannot be held either, so every scan looks for it again.
+        // Refused even that (another user's process, or a protected one): named by the snapshot.
+        // Such a worker cannot be held either, so every scan looks for it again.
         return GetLastError() == ERROR_ACCESS_DENIED && readSnapshotName(processId, name, size);
     }
-    const bool named = readModuleBaseName(process, name, size);
+    const bool named = readImageFileName(process, name, size);
     CloseHandle(process);
     return named;
 }
 
 HeldProcess holdProcess(ProcessId processId, char* name, std::size_t size) {
     // SYNCHRONIZE lets later cycles wait on the handle to learn whether the process has ended.
-    HANDLE process =
-        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, processId);
+    HANDLE process = OpenProcess(processAccess, FALSE, processId);
     if (process == nullptr) {
         return noHeldProcess;
     }
     if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT ||
-        !readModuleBaseName(process, name, size)) {
+        !readImageFileName(process, name, size)) {
         CloseHandle(process);
         return noHeldProcess;
     }
