@@ -31,20 +31,6 @@ def require_tools():
         raise Skipped("the container scenarios need " + " and ".join(missing))
 
 
-def read_text(path):
-    try:
-        with open(path) as file:
-            return file.read()
-    except OSError:
-        return ""
-
-
-def write_text(path, text, mode=0o644):
-    with open(path, "w") as file:
-        file.write(text)
-    os.chmod(path, mode)
-
-
 def run(*command):
     result = subprocess.run(command, stdin=subprocess.DEVNULL, text=True,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -56,15 +42,14 @@ def run(*command):
 @scenario("container")
 def make_tree(t):
     require_tools()
-    if os.path.isdir(TREE) and read_text(TREE + ".packages") == TREE_PACKAGES:
+    if os.path.isdir(TREE) and t.read(TREE + ".packages") == TREE_PACKAGES:
         return
     shutil.rmtree(TREE, ignore_errors=True)
     excluded = [f"--dpkgopt=path-exclude=/usr/share/{name}/*" for name in ["doc", "man", "locale"]]
     run("mmdebstrap", "--quiet", "--variant=minbase", f"--include={TREE_PACKAGES}", *excluded,
         "bookworm", TREE + ".new")
     os.rename(TREE + ".new", TREE)
-    with open(TREE + ".packages", "w") as file:
-        file.write(TREE_PACKAGES)
+    t.write(TREE + ".packages", TREE_PACKAGES)
 
 
 # This build's package, and that of a next commit, made in a clone, which changes the unit's
@@ -105,6 +90,7 @@ def nspawn(*options):
 class Container:
     def __init__(self, t):
         require_tools()
+        self.t = t
         self.nspawn = subprocess.Popen(nspawn("--boot"), stdin=subprocess.DEVNULL,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         t.cleanups.append(self.power_off)
@@ -119,14 +105,18 @@ class Container:
     def booted(self):
         assert self.nspawn.poll() is None, "systemd-nspawn ended"
         children = f"/proc/{self.nspawn.pid}/task/{self.nspawn.pid}/children"
-        self.leader = read_text(children).split(" ")[0]
-        if read_text(f"/proc/{self.leader}/comm") != "systemd\n":
+        self.leader = self.t.read(children).split(" ")[0]
+        if self.t.read(f"/proc/{self.leader}/comm") != "systemd\n":
             return False
         return self.sh("systemctl is-system-running || true") in ["running\n", "degraded\n"]
 
     def sh(self, command):
         return run("nsenter", f"--target={self.leader}", "--all", "env", "-i",
                    "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "sh", "-c", command)
+
+    # A file inside; t.write takes an absolute path as it is.
+    def write(self, path, text, executable=False):
+        self.t.write(self.root + path, text, executable)
 
     def show(self, unit, field):
         return self.sh(f"systemctl show -p {field} --value {unit}").strip()
@@ -149,15 +139,15 @@ def set_up_instance(box, i, arguments, settings=""):
     box.sh(f"mkdir -p /etc/systemd/system/zel-restarter@{i}.service.d")
     script = (f"#!/bin/sh\necho launch >> workers.pid\nenv > environment\n"
               f"exec ./Quorvank-LT-{i}.exe infinity\n")
-    write_text(box.root + folder + "/start.sh", script, 0o755)
+    box.write(folder + "/start.sh", script, executable=True)
     write_drop_in(box, i, arguments, settings)
     return box.root + folder
 
 
 def write_drop_in(box, i, arguments, settings=""):
     command = f"/usr/bin/zel-restarter --instance {i} {arguments}"
-    write_text(f"{box.root}/etc/systemd/system/zel-restarter@{i}.service.d/test.conf",
-               f"[Service]\nExecStart=\nExecStart={command}\n{settings}")
+    box.write(f"/etc/systemd/system/zel-restarter@{i}.service.d/test.conf",
+              f"[Service]\nExecStart=\nExecStart={command}\n{settings}")
     box.sh("systemctl daemon-reload")
 
 
@@ -169,9 +159,12 @@ def package_installed_upgraded_and_purged_without_systemd(t):
     commands = ["test ! -d /run/systemd/system", "dpkg -i /mnt/current.deb",
                 "dpkg -i /mnt/next.deb", "dpkg -P zel-restarter",
                 "! dpkg -s zel-restarter >/dev/null 2>&1"]
-    output = run(*nspawn(), "sh", "-c", " && ".join(commands))
+    # What the commands say comes on standard output, what systemd-nspawn says on its error.
+    result = subprocess.run([*nspawn(), "sh", "-c", "exec 2>&1; " + " && ".join(commands)],
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
     complaints = ["error", "warn", "fail", "can't", "systemd"]
-    assert not any(word in output.lower() for word in complaints), output
+    assert not any(word in result.stdout.lower() for word in complaints), result.stdout
 
 
 # Instance t.instance under systemd: installing starts and enables nothing; the unit starts the
@@ -248,7 +241,7 @@ def two_instances_across_an_upgrade_and_a_removal(t):
     box.sh(f"systemctl enable --now zel-restarter@{instances[1]}")
 
     def seen(i, times):
-        log = read_text(f"{folders[i]}/Zel-Restarter-{i}.log")
+        log = t.read(f"{folders[i]}/Zel-Restarter-{i}.log")
         return log.count(f"Quorvank-LT-{i}.exe is running") >= times
 
     def watchdogs():
@@ -271,7 +264,7 @@ def two_instances_across_an_upgrade_and_a_removal(t):
     wait_until(lambda: all(seen(i, 2) for i in instances), "both workers to be seen again")
     box.sh("dpkg -r zel-restarter")
     assert watchdogs() == ["0", "0"] and workers() == running
-    assert all(read_text(f"{folders[i]}/workers.pid") == "launch\n" for i in instances)
+    assert all(t.read(f"{folders[i]}/workers.pid") == "launch\n" for i in instances)
 
 
 if __name__ == "__main__":
