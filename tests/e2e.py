@@ -4,11 +4,13 @@
 #   linux       the Linux build; the worker is a copy of sleep, scripts are shell scripts
 #   windows     the Windows build under Wine; the worker is the Windows stand-in (ZEL_WORKER),
 #               scripts are batch files, and console lines end in CR LF
+#   windows32   the same with a 32-bit stand-in, where the kernel runs 32-bit programs
 #   wineworker  the Linux build watching the Windows stand-in running under Wine
 #   service     the Windows build as a service of Wine's service manager
 # Each run watches its own instance number (the test's PID) in a folder of its own and kills
 # only processes it started, by PID. Start scripts add a line to workers.pid when they run.
 import calendar
+import errno
 import os
 import random
 import re
@@ -36,6 +38,9 @@ WINE_ALLOWANCE = 3  # how long Wine may take to start a program such as "sc" on 
 DEADLINE = 90  # a wait not over by then has failed (Wine starts slowly on a busy machine)
 STAMP = r"\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] "
 STAMP_LENGTH = len("[2026-12-08 07:39:40] ")
+LOADER_32 = "/lib/ld-linux.so.2"  # the 32-bit C library's, which Wine's 32-bit part needs
+WINDOWS_BUILD = MODE in ["windows", "windows32"]
+WINE_MODES = ["windows", "windows32", "wineworker", "service"]
 SCENARIOS = {}
 
 
@@ -52,8 +57,8 @@ class Run:
         self.instance = os.getpid()
         self.worker = f"Quorvank-LT-{self.instance}.exe"
         self.log = f"Zel-Restarter-{self.instance}.log"
-        self.windows = MODE == "windows"
-        self.script = "start.bat" if MODE in ["windows", "service"] else "start.sh"
+        self.windows = WINDOWS_BUILD
+        self.script = "start.bat" if WINDOWS_BUILD or MODE == "service" else "start.sh"
         self.running = f"{self.worker} is running"
         self.restart = f"{self.worker} not running - starting {self.script}"
         self.started = []  # processes this test started, the watchdogs among them
@@ -264,7 +269,7 @@ def start_and_bring_back(t, kills, brought_back_by_test, interval=INTERVAL):
 
 # At a 2-second interval a restart at the fourth scan cannot pass for one at the third in
 # whole-second stamps.
-@scenario("linux", "windows", "wineworker")
+@scenario("linux", "windows", "windows32", "wineworker")
 def worker_started_when_absent_and_brought_back_when_killed(t):
     if MODE == "linux":  # first brought back by the test, then by the watchdog
         start_and_bring_back(t, 2, lambda kill, rng: kill == 0, interval=2)
@@ -583,12 +588,36 @@ def service_stops_within_two_seconds_and_leaves_the_worker_running(t):
         assert service_state(service) == f"STOPPED 1066 {exit_code}", service_state(service)
 
 
+# Whether the kernel executes 32-bit programs ("Exec format error" where it has no 32-bit support).
+def runs_32_bit_programs():
+    try:
+        subprocess.run([LOADER_32, "--version"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+    except FileNotFoundError:
+        raise Skipped(f"{LOADER_32} is missing: libc6:i386 is not installed")
+    except OSError as error:
+        if error.errno == errno.ENOEXEC:
+            return False
+        raise
+    return True
+
+
+# What a mode needs of the machine beyond the tools that registered it.
+def check_machine():
+    prefix = os.environ.get("WINEPREFIX", "")
+    if MODE in WINE_MODES and not os.path.isfile(os.path.join(prefix, "system.reg")):
+        raise AssertionError(f"the Wine prefix {prefix} is missing: see the test wine-prefix")
+    if MODE == "windows32" and not runs_32_bit_programs():
+        raise Skipped("the 32-bit worker was not tried: this kernel runs no 32-bit programs")
+
+
 def main():
     if sys.argv[2] == "--list":
         print(";".join(name for name, (_, modes) in SCENARIOS.items() if MODE in modes))
         return 0
     t = Run()
     try:
+        check_machine()
         SCENARIOS[sys.argv[2]][0](t)
     except Skipped as reason:
         print("skipped:", reason)
