@@ -428,6 +428,53 @@ def script_started_detached(t):
     wait_until(lambda: open(children).read() == "", "no child of the watchdog")
 
 
+# The processes of the PID namespace of process pid that are zombies, by the host's numbers.
+def zombies_beside(pid):
+    namespace = os.readlink(f"/proc/{pid}/ns/pid")
+    zombies = []
+    for other in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            same = os.readlink(f"/proc/{other}/ns/pid") == namespace
+            with open(f"/proc/{other}/stat") as file:
+                state = file.read().rsplit(")", 1)[1].split()[0]
+        except OSError:  # ended meanwhile
+            continue
+        if same and state == "Z":
+            zombies.append(int(other))
+    return zombies
+
+
+# As the first process of a PID namespace, as in a container: the script, which starts the
+# worker in the background and ends, and every worker killed are reaped through five launches.
+# SIGTERM from outside is passed on: the worker (a shell that records it and takes a second to
+# end) ends before the watchdog, which ends at once after it with status 0.
+@scenario("linux")
+def first_process_of_a_namespace_reaps_and_passes_a_stop_on(t):
+    if os.geteuid() != 0:
+        raise Skipped("a PID namespace of its own needs root")
+    stop_bound = 2  # the worker's second, and the watchdog's end right after it
+    shutil.copy("/bin/sh", t.path(t.worker))
+    on_stop = "echo TERM >> signal.txt; sleep 1; echo ended >> signal.txt; exit 0"
+    body = f'trap "{on_stop}" TERM; while :; do sleep 1; done'
+    worker = f"./{t.worker} -c '{body}' </dev/null >/dev/null 2>&1 &"
+    t.write(t.script, f"#!/bin/sh\necho launch >> workers.pid\n{worker}\n", executable=True)
+    t.start_watchdog(prefix=["unshare", "--pid", "--fork", "--kill-child", "--mount-proc"])
+    children = f"/proc/{t.watchdog.pid}/task/{t.watchdog.pid}/children"
+    wait_until(lambda: t.read(children) != "", "the watchdog to start in its namespace")
+    first = int(t.read(children).split()[0])
+    for launch in range(1, 6):
+        t.wait_for_lines(t.running, launch)
+        if launch < 5:
+            kill_workers(t)
+    wait_until(lambda: zombies_beside(first) == [], "no zombie in the namespace",
+               lambda: str(zombies_beside(first)))
+    requested = time.monotonic()
+    os.kill(first, signal.SIGTERM)
+    assert t.watchdog.wait(DEADLINE) == 0
+    assert time.monotonic() - requested <= stop_bound + NOTICE_ALLOWANCE
+    assert t.read("signal.txt") == "TERM\nended\n", t.read("signal.txt")
+
+
 # Run as root, the watchdog warns of a script, or a folder on its way, that another user may
 # change. Run as nobody beside root's processes: root's worker, shown as Wine shows a Windows
 # program (its Windows path first), is found and not started again; root's decoys, a program

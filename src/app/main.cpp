@@ -103,6 +103,7 @@ int runWatchdog(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     prepareStandardStreams();
     takeServiceManagerSettings();
+    takeFirstProcessDuties();
     WatchSettings unused;
     if (!parseCommandLine(argc, argv, unused).service) {
         return runWatchdog(argc, argv);

@@ -70,8 +70,16 @@ bool startScriptDetached(const std::string& path);
 void sleepMilliseconds(std::uint64_t milliseconds);
 
 // Waits for the given time, or until a stop is requested (a service's stop or shutdown request
-// on Windows); true when a stop was requested. Counts far beyond 32 bits are fine.
+// on Windows; SIGTERM or SIGINT to the first process of a PID namespace on Linux); true when a
+// stop was requested. Counts far beyond 32 bits are fine. On Linux, as the first process, it
+// also reaps every child that ends meanwhile, and a stop is first passed on, as the same
+// signal, to every other process of the namespace, which are given up to 8 s to end.
 bool waitForStopRequest(std::uint64_t milliseconds);
+
+// Once, before anything is started: when the watchdog is process 1 of its PID namespace (a
+// container's command), it takes SIGTERM and SIGINT as stop requests and reaps every child, the
+// orphans it adopts included, whenever it waits. Otherwise, and on Windows, nothing changes.
+void takeFirstProcessDuties();
 
 // The service manager (systemd) that runs the watchdog, if any. Reads what it announced in the
 // environment (NOTIFY_SOCKET, WATCHDOG_USEC, WATCHDOG_PID) and removes those variables, so that

@@ -469,12 +469,6 @@ void sleepMilliseconds(std::uint64_t milliseconds) {
     }
 }
 
-bool waitForStopRequest(std::uint64_t milliseconds) {
-    // systemd stops the watchdog with a signal; nothing else asks it to stop.
-    sleepMilliseconds(milliseconds);
-    return false;
-}
-
 bool runAsService(int (*body)(int, char**), int argc, char** argv, int& status) {
     // systemd runs the watchdog as a plain program: there is nothing to connect to.
     status = body(argc, argv);

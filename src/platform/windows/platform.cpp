@@ -330,6 +330,9 @@ void prepareStandardStreams() {
 // Windows has no notify socket: a service talks to the service control manager instead.
 void takeServiceManagerSettings() {}
 
+// Nor PID namespaces: a stop reaches the watchdog as a service request.
+void takeFirstProcessDuties() {}
+
 void notifyServiceManager(const char*) {}
 
 bool serviceManagerListens() {
