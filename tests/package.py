@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 # The Debian package and its systemd unit in a minimal Debian, booted under systemd-nspawn: what
-# only dpkg and systemd can show. Run as "package.py container --list" and "package.py container
-# NAME", as e2e.py is, by root. ZEL_BUILD names the default build; the fixtures make_tree and
-# build_packages come first. Without root, systemd-nspawn or mmdebstrap the scenarios are
-# skipped; under CI (CI=true) a container that does not boot fails them.
+# only dpkg and systemd can show; and the README's container image under podman. Run as
+# "package.py container --list" and "package.py container NAME", as e2e.py is, by root.
+# ZEL_BUILD names the default build; the fixtures make_tree, make_base_image and build_packages
+# come first. Without root, systemd-nspawn, mmdebstrap or podman the scenarios are skipped; under
+# CI (CI=true) a container that does not boot fails them.
 import glob
 import os
 import shutil
@@ -12,7 +13,8 @@ import sys
 import time
 
 import e2e
-from e2e import DEADLINE, NOTICE_ALLOWANCE, Skipped, scenario, wait_until, workers_named
+from e2e import (DEADLINE, NOTICE_ALLOWANCE, Skipped, kill_workers, scenario, wait_until,
+                 workers_named, zombies_beside)
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("ZEL_BUILD", os.path.join(SOURCE, "build"))
@@ -22,10 +24,16 @@ TREE_PACKAGES = "adduser,dbus,libc6,libgcc-s1,libstdc++6,systemd,systemd-sysv"
 KEEP_ALIVE_LIMIT = 5  # WatchdogSec of the units here
 RESTART_DELAY = 3  # RestartSec of the units here
 OTHER_INSTANCE = 4194304  # added to our instance: above every process number, so ours alone
+BASE_IMAGE = "docker.io/library/debian:12"  # what the Containerfile names, made here, kept
+IMAGE = "localhost/zel-restarter-wine-test"
+# podman as it runs here: runc (crun refuses the cgroup layout) and no limits of its own (the
+# sandbox refuses the container's setrlimit).
+os.environ["CONTAINERS_CONF"] = os.path.join(BUILD, "containers.conf")
 
 
-def require_tools():
-    missing = [tool for tool in ["systemd-nspawn", "mmdebstrap"] if not shutil.which(tool)]
+def require_tools(*tools):
+    tools = tools or ["systemd-nspawn", "mmdebstrap"]
+    missing = [tool for tool in tools if not shutil.which(tool)]
     missing += ["root"] if os.geteuid() != 0 else []
     if missing:
         raise Skipped("the container scenarios need " + " and ".join(missing))
@@ -50,6 +58,21 @@ def make_tree(t):
         "bookworm", TREE + ".new")
     os.rename(TREE + ".new", TREE)
     t.write(TREE + ".packages", TREE_PACKAGES)
+
+
+# The base image, from Debian's own packages, kept between runs.
+@scenario("container")
+def make_base_image(t):
+    require_tools("podman", "runc", "mmdebstrap")
+    t.write(os.environ["CONTAINERS_CONF"],
+            '[containers]\ndefault_ulimits = []\n[engine]\nruntime = "runc"\n')
+    if subprocess.run(["podman", "image", "exists", BASE_IMAGE]).returncode == 0:
+        return
+    tree = t.path("base.tar")
+    sources = [f"deb http://deb.debian.org/{archive} main" for archive in
+               ["debian bookworm", "debian bookworm-updates", "debian-security bookworm-security"]]
+    run("mmdebstrap", "--quiet", "--variant=apt", "--format=tar", "bookworm", tree, *sources)
+    run("podman", "import", "--quiet", "--change", 'CMD ["/bin/bash"]', tree, BASE_IMAGE)
 
 
 # This build's package, and that of a next commit, made in a clone, which changes the unit's
@@ -264,6 +287,38 @@ def two_instances_across_an_upgrade_and_a_removal(t):
     box.sh("dpkg -r zel-restarter")
     assert watchdogs() == ["0", "0"] and workers() == running
     assert all(t.read(f"{folders[i]}/workers.pid") == "launch\n" for i in instances)
+
+
+# The image of contrib/Containerfile with this build's package, run as the README runs it, with
+# the Windows stand-in under Wine: the worker is killed and brought back three times, and no
+# zombie is left in the container; "podman stop" ends it at once, with status 0, as the
+# watchdog passes the stop on to the worker and Wine and they end.
+@scenario("container")
+def wine_worker_in_a_podman_container(t):
+    require_tools("podman", "runc", "x86_64-w64-mingw32-g++-posix")
+    stop_bound = 2
+    context = t.path("context")
+    os.mkdir(context)
+    shutil.copy(f"{PACKAGES}/current.deb", f"{context}/zel-restarter_test.deb")
+    run("podman", "build", "--quiet", "-t", IMAGE, "-f", SOURCE + "/contrib/Containerfile", context)
+    run("x86_64-w64-mingw32-g++-posix", "-O2", "-static", "-o", t.path(t.worker),
+        SOURCE + "/demo/worker.cpp")
+    t.write("start.bat", f"@echo off\nstart {t.worker}\n")
+    name = f"zel-test-{t.instance}"
+    t.cleanups.append(lambda: subprocess.run(["podman", "rm", "-f", name], capture_output=True))
+    run("podman", "run", "-d", "--name", name, "-v", f"{t.dir}:{t.dir}", "-w", t.dir, IMAGE,
+        "zel-restarter", "--instance", str(t.instance), "--interval", "1", "--run", "start.bat")
+    first = int(run("podman", "inspect", "-f", "{{.State.Pid}}", name))
+    for launch in range(1, 5):
+        t.wait_for_lines(t.running, launch, t.log)
+        if launch < 4:
+            kill_workers(t)
+    wait_until(lambda: zombies_beside(first) == [], "no zombie in the container",
+               lambda: str(zombies_beside(first)))
+    requested = time.monotonic()
+    run("podman", "stop", name)
+    assert time.monotonic() - requested <= stop_bound + NOTICE_ALLOWANCE
+    assert run("podman", "inspect", "-f", "{{.State.ExitCode}}", name) == "0\n"
 
 
 if __name__ == "__main__":
