@@ -19,7 +19,7 @@ std::int32_t parseNumber(const char* text) {
 
 namespace {
 
-enum class Option { Instance, Interval, Run };
+enum class Option { Instance, Interval, Run, StopTimeout };
 
 struct OptionInfo {
     const char* name;
@@ -31,6 +31,7 @@ const OptionInfo options[] = {
     {"--instance", Option::Instance, "No value set for 'instance' parameter"},
     {"--interval", Option::Interval, "No value set for 'interval' parameter"},
     {"--run", Option::Run, "No value set for 'script' parameter"},
+    {"--stop-timeout", Option::StopTimeout, "No value set for 'stop-timeout' parameter"},
 };
 
 const OptionInfo* findOption(const char* argument) {
@@ -77,8 +78,10 @@ CommandLineResult parseCommandLine(int argc, const char* const argv[], WatchSett
             const std::int32_t number = parseNumber(value);
             if (number > 0 && info->option == Option::Instance) {
                 settings.instance = number;
-            } else if (number > 0) {
+            } else if (number > 0 && info->option == Option::Interval) {
                 settings.intervalSeconds = number;
+            } else if (number > 0) {
+                settings.stopTimeoutSeconds = number;
             }
         }
     }

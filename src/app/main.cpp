@@ -17,6 +17,7 @@ constexpr unsigned startUpPauseMilliseconds = 2000;
 
 const char usageText[] =
     "Usage: zel-restarter [--instance N] [--interval SECONDS] [--run SCRIPT]\n"
+    "                     [--stop-timeout SECONDS]\n"
     "\n"
     "Watches the worker Quorvank-LT.exe (Quorvank-LT-N.exe with --instance N) and, when it has\n"
     "been missing on three consecutive scans, starts it again through SCRIPT.\n"
@@ -24,6 +25,9 @@ const char usageText[] =
     "  --instance N        watch instance N (numbers above 0; default: the un-numbered one)\n"
     "  --interval SECONDS  seconds between two scans (numbers above 0; default 10)\n"
     "  --run SCRIPT        start script, more than 4 characters (default start.bat)\n"
+    "  --stop-timeout SECONDS\n"
+    "                      as a container's first process: how long a stop waits for the\n"
+    "                      worker (numbers above 0; default 8)\n"
     "  -h, --help          show this text and exit\n"
     "  --version           show the version and exit\n"
     "\n"
@@ -53,6 +57,7 @@ int runWatchdog(int argc, char* argv[]) {
         case CommandLineAction::Run:
             break;
     }
+    takeFirstProcessDuties(static_cast<std::uint64_t>(settings.stopTimeoutSeconds) * 1000);
 
     logFileOpen = openLogFile(settings.instance);
     if (!fileExists(settings.scriptPath)) {
@@ -103,7 +108,6 @@ int runWatchdog(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     prepareStandardStreams();
     takeServiceManagerSettings();
-    takeFirstProcessDuties();
     WatchSettings unused;
     if (!parseCommandLine(argc, argv, unused).service) {
         return runWatchdog(argc, argv);

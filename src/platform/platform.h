@@ -73,13 +73,15 @@ void sleepMilliseconds(std::uint64_t milliseconds);
 // on Windows; SIGTERM or SIGINT to the first process of a PID namespace on Linux); true when a
 // stop was requested. Counts far beyond 32 bits are fine. On Linux, as the first process, it
 // also reaps every child that ends meanwhile, and a stop is first passed on, as the same
-// signal, to every other process of the namespace, which are given up to 8 s to end.
+// signal, to every other process of the namespace, which are waited for until they have all
+// ended or the time given to takeFirstProcessDuties has passed.
 bool waitForStopRequest(std::uint64_t milliseconds);
 
 // Once, before anything is started: when the watchdog is process 1 of its PID namespace (a
 // container's command), it takes SIGTERM and SIGINT as stop requests and reaps every child, the
-// orphans it adopts included, whenever it waits. Otherwise, and on Windows, nothing changes.
-void takeFirstProcessDuties();
+// orphans it adopts included, whenever it waits; after a stop the other processes are given
+// stopTimeoutMilliseconds to end. Otherwise, and on Windows, nothing changes.
+void takeFirstProcessDuties(std::uint64_t stopTimeoutMilliseconds);
 
 // The service manager (systemd) that runs the watchdog, if any. Reads what it announced in the
 // environment (NOTIFY_SOCKET, WATCHDOG_USEC, WATCHDOG_PID) and removes those variables, so that

@@ -13,4 +13,7 @@ struct WatchSettings {
     std::string scriptPath = "start.bat";
     std::int32_t instance = 0;
     std::int64_t intervalSeconds = 10;
+    // As a container's first process: how long the other processes are given to end after a
+    // stop was passed on to them. Container engines send SIGKILL 10 s after their stop signal.
+    std::int64_t stopTimeoutSeconds = 8;
 };

@@ -15,12 +15,9 @@
 
 namespace {
 
-// How long the other processes are given to end after a stop was passed on: container engines
-// send SIGKILL 10 s after their stop signal, and the watchdog ends before that, with its own
-// status.
-constexpr std::uint64_t othersEndMilliseconds = 8000;
-
 bool firstProcess = false;
+// How long the other processes are given to end after a stop was passed on to them.
+std::uint64_t othersEndMilliseconds = 0;
 sigset_t takenSignals;  // SIGTERM, SIGINT and SIGCHLD: blocked, and taken by sigtimedwait
 
 // A handler, so that the kernel passes these signals to the first process at all; blocked, it
@@ -85,11 +82,12 @@ void stopOthers(int signalNumber) {
 
 }  // namespace
 
-void takeFirstProcessDuties() {
+void takeFirstProcessDuties(std::uint64_t stopTimeoutMilliseconds) {
     if (getpid() != 1) {
         return;
     }
     firstProcess = true;
+    othersEndMilliseconds = stopTimeoutMilliseconds;
     sigemptyset(&takenSignals);
     sigaddset(&takenSignals, SIGTERM);
     sigaddset(&takenSignals, SIGINT);

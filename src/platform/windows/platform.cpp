@@ -331,7 +331,7 @@ void prepareStandardStreams() {
 void takeServiceManagerSettings() {}
 
 // Nor PID namespaces: a stop reaches the watchdog as a service request.
-void takeFirstProcessDuties() {}
+void takeFirstProcessDuties(std::uint64_t) {}
 
 void notifyServiceManager(const char*) {}
 
