@@ -58,11 +58,3 @@ TEST(CommandLine, HelpOrMissingValueStopsTheRun) {
     result = parse({"--stop-timeout"}, settings);
     EXPECT_STREQ(result.message, "No value set for 'stop-timeout' parameter");
 }
-
-// The stop's bound is read as the interval is, into its own setting.
-TEST(CommandLine, StopTimeoutTakenAboveZero) {
-    WatchSettings settings;
-    parse({"--stop-timeout", "30", "--interval", "5", "--stop-timeout", "0"}, settings);
-    EXPECT_EQ(settings.stopTimeoutSeconds, 30);
-    EXPECT_EQ(settings.intervalSeconds, 5);
-}

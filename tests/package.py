@@ -68,10 +68,8 @@ def make_base_image(t):
             '[containers]\ndefault_ulimits = []\n[engine]\nruntime = "runc"\n')
     if subprocess.run(["podman", "image", "exists", BASE_IMAGE]).returncode == 0:
         return
-    tree = t.path("base.tar")
-    sources = [f"deb http://deb.debian.org/{archive} main" for archive in
-               ["debian bookworm", "debian bookworm-updates", "debian-security bookworm-security"]]
-    run("mmdebstrap", "--quiet", "--variant=apt", "--format=tar", "bookworm", tree, *sources)
+    tree = t.path("base.tar")  # with Debian's archive for bookworm, its updates and security
+    run("mmdebstrap", "--quiet", "--variant=apt", "--format=tar", "bookworm", tree)
     run("podman", "import", "--quiet", "--change", 'CMD ["/bin/bash"]', tree, BASE_IMAGE)
 
 
