@@ -475,7 +475,7 @@ def first_process_of_a_namespace_reaps_and_passes_a_stop_on(t):
     requested = time.monotonic()
     os.kill(first, signal.SIGTERM)
     assert t.watchdog.wait(DEADLINE) == 0
-    assert time.monotonic() - requested <= stop_timeout + NOTICE_ALLOWANCE
+    assert time.monotonic() - requested <= stop_timeout + LOAD_ALLOWANCE
     assert t.read("signal.txt") == "TERM\nended\n", t.read("signal.txt")
 
 

@@ -13,8 +13,8 @@ import sys
 import time
 
 import e2e
-from e2e import (DEADLINE, NOTICE_ALLOWANCE, Skipped, kill_workers, scenario, wait_until,
-                 workers_named, zombies_beside)
+from e2e import (DEADLINE, LOAD_ALLOWANCE, NOTICE_ALLOWANCE, Skipped, kill_workers,
+                 scenario, wait_until, workers_named, zombies_beside)
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("ZEL_BUILD", os.path.join(SOURCE, "build"))
@@ -315,7 +315,7 @@ def wine_worker_in_a_podman_container(t):
                lambda: str(zombies_beside(first)))
     requested = time.monotonic()
     run("podman", "stop", name)
-    assert time.monotonic() - requested <= stop_bound + NOTICE_ALLOWANCE
+    assert time.monotonic() - requested <= stop_bound + LOAD_ALLOWANCE
     assert run("podman", "inspect", "-f", "{{.State.ExitCode}}", name) == "0\n"
 
 
