@@ -3,8 +3,8 @@
 # only dpkg and systemd can show; and the README's container image under podman. Run as
 # "package.py container --list" and "package.py container NAME", as e2e.py is, by root.
 # ZEL_BUILD names the default build; the fixtures make_tree, make_base_image and build_packages
-# come first. Without root, systemd-nspawn, mmdebstrap or podman the scenarios are skipped; under
-# CI (CI=true) a container that does not boot fails them.
+# come first. Without root or the tools a scenario needs (systemd-nspawn, mmdebstrap, podman,
+# runc, MinGW-w64) it is skipped; under CI (CI=true) a container that does not boot fails them.
 import glob
 import os
 import shutil
